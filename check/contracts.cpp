@@ -1,0 +1,175 @@
+#include "check/contracts.h"
+
+#include <utility>
+
+namespace
+{
+
+const double five_min = 4.5, five_max = 20;  // the 5-second probes, with room for a loaded host
+
+std::string created_or(const char *err)
+{
+	return err ? std::string("\n Can't create thread :[") + err + "]"
+	           : "\n Thread created successfully\n";
+}
+
+contract prints(std::vector<source> out, int code = 0)
+{
+	contract c;
+	c.out = std::move(out);
+	c.code = code;
+	return c;
+}
+
+std::string itos(int i)
+{
+	return std::to_string(i);
+}
+
+}  // namespace
+
+contract ringhand(const char *err1, const char *err2)
+{
+	contract c = prints({{"main", {created_or(err1), created_or(err2)}}});
+	if (!err1)
+		c.out.push_back({"first thread",
+		                 {"[Thread 01 start] \n", "[Thread 01] ret = 7 \n",
+		                  "[Thread 01] AaaBbb \n"}});
+	if (!err2) {
+		source reader{"second thread", {"[Thread 02 start] \n"}};
+		if (!err1)  // else the reader polls an empty ring until main ends it
+			reader.calls.insert(reader.calls.end(),
+			                    {"[Thread 02] ret = 7 \n", "[Thread 02] AaaBbb \n"});
+		c.out.push_back(reader);
+	}
+	c.min_seconds = five_min;
+	c.max_seconds = five_max;
+	return c;
+}
+
+contract cells(bool twin, const char *err1, const char *err2)
+{
+	source main{"main", {}};
+	const char *err[2] = {err1, err2};
+	for (int i = 0; i < 2; i++) {
+		main.calls.push_back(created_or(err[i]));
+		if (!err[i])
+			main.calls.insert(main.calls.end(),
+			                  {"x={x=ptr}\n", "*x=" + itos(i + 1) + "\n"});
+	}
+	contract c = prints({main});
+	// A thread sees the cell as main last stored it before the thread
+	// started, or any later store.
+	auto thread = [&](const char *name, const char *heading, const std::string &seen) {
+		source s{name, {heading, "x={x=ptr}\n", "*x={" + seen + "}\n"}};
+		if (twin)
+			s.calls.insert(s.calls.end(), {"y={y=ptr}\n", "*y=99\n"});
+		c.out.push_back(s);
+	};
+	if (!err1)
+		thread("first thread", "\n First thread processing\n", err2 ? "0|1" : "0|1|2");
+	if (!err2)
+		thread("second thread", "\n Second thread processing\n", err1 ? "0|2" : "1|2");
+	c.min_seconds = five_min;
+	c.max_seconds = five_max;
+	return c;
+}
+
+contract ductopen(bool piped)
+{
+	if (!piped)
+		return prints({{"main",
+		                {"<cage 01> ret: -1 \n", "<cage 01> fd[0]: 0 \n",
+		                 "<cage 01> fd[1]: 1 \n"}}});
+	return prints({{"main",
+	                {"<cage 01> ret: 0 \n", "<cage 01> fd[0]: {fd0=int} \n",
+	                 "<cage 01> fd[1]: {fd1=int} \n"}}});
+}
+
+contract ductread(const std::string &text, bool failed)
+{
+	contract c = prints(
+	        {{"main", {"<cage 02> " + text + " \n", "<cage 02> Read file successfully!\n"}}});
+	if (failed)
+		c.err.push_back({"main", {"An error occurred in the read!\n"}});
+	return c;
+}
+
+contract splitcount(bool tty, bool forked)
+{
+	const std::string begin = "--beginning of program-- \n", end = "--end of program-- \n";
+	if (!forked)
+		return prints({{"main", {begin, "fork() failed! \n"}}}, 1);
+	source parent{"parent", {}}, child{"child", {}};
+	if (tty)  // printed before the split
+		parent.calls.push_back(begin), parent.first = true;
+	else  // still in the buffer at the split: both processes print it
+		parent.calls.push_back(begin), child.calls.push_back(begin);
+	source counts{"parent", {}};
+	for (int i = 1; i <= 5; i++) {
+		counts.calls.push_back("[parent process {child=int}]: counter = " + itos(i) +
+		                       " \n");
+		child.calls.push_back("[child process 0]: counter = " + itos(i) + " \n");
+	}
+	counts.calls.push_back(end);
+	child.calls.push_back(end);
+	if (tty)
+		return prints({parent, counts, child});
+	parent.calls.insert(parent.calls.end(), counts.calls.begin(), counts.calls.end());
+	return prints({parent, child});
+}
+
+contract reapcheck(const std::string &val, const std::string &status)
+{
+	return prints({{"main",
+	                {"Current process id number is: {=pid} \n",
+	                 "val = " + val + "; status = " + status + " \n"}}});
+}
+
+contract selfreport()
+{
+	return prints({{"main",
+	                {"This is the first time.\n", "Current process id number is: {=pid} \n"}}});
+}
+
+contract tickspan(bool clock_ok)
+{
+	std::string start = clock_ok ? "{start=int}" : "-1", end = clock_ok ? "{end=int}" : "-1";
+	return prints(
+	        {{"main",
+	          {"Starting of the program, start_t = " + start + "\n",
+	           "Going to scan a big loop, start_t = " + (clock_ok ? "{=start}" : start) + "\n",
+	           "End of the big loop, end_t = " + end + "\n", "Total time taken by CPU: 0\n",
+	           "Exiting of the program...\n"}}});
+}
+
+contract raiseprint()
+{
+	return prints({{"main", {"powl(3.2, 1.0) = 3.200000\n"}}});
+}
+
+verdict check(const contract &c, const run_result &r)
+{
+	verdict v;
+	if (!r.exited || r.code != c.code) {
+		v.why = "status: expected exit " + itos(c.code) + ", got " + describe(r);
+		return v;
+	}
+	if (c.min_seconds && r.seconds < c.min_seconds)
+		v.why = "ended after " + std::to_string(r.seconds) + " s, expected at least " +
+		        std::to_string(c.min_seconds);
+	if (c.max_seconds && r.seconds > c.max_seconds)
+		v.why = "ended after " + std::to_string(r.seconds) + " s, expected at most " +
+		        std::to_string(c.max_seconds);
+	if (!v.why.empty())
+		return v;
+	verdict e = match(c.err, r.err, {{"pid", itos(r.pid)}});
+	if (!e.ok) {
+		e.why = "stderr " + e.why;
+		return e;
+	}
+	v = match(c.out, r.out, {{"pid", itos(r.pid)}});
+	if (!v.ok)
+		v.why = "stdout " + v.why;
+	return v;
+}

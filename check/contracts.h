@@ -1,0 +1,34 @@
+// What each probe must print, and how it must end, in each scenario.
+// A null error text means the call succeeded; otherwise it is the strerror
+// text the probe must show.
+#ifndef CHECK_CONTRACTS_H
+#define CHECK_CONTRACTS_H
+
+#include "check/match.h"
+#include "check/run.h"
+
+#include <string>
+#include <vector>
+
+struct contract {
+	std::vector<source> out, err;
+	int code = 0;
+	double min_seconds = 0;  // bounds on the running time; 0: none
+	double max_seconds = 0;
+};
+
+contract ringhand(const char *err1 = nullptr, const char *err2 = nullptr);
+contract cells(bool twin, const char *err1 = nullptr, const char *err2 = nullptr);
+contract ductopen(bool piped = true);
+contract ductread(const std::string &text, bool failed);
+contract splitcount(bool tty, bool forked = true);
+contract reapcheck(const std::string &val = "-1", const std::string &status = "0");
+contract selfreport();
+contract tickspan(bool clock_ok = true);
+contract raiseprint();
+
+// Matches r against c. "pid" is bound to the child's pid; the names the
+// patterns bind come back in the verdict.
+verdict check(const contract &c, const run_result &r);
+
+#endif

@@ -1,0 +1,43 @@
+// Running a program as a child with chosen descriptors, environment and
+// resource limits, and capturing what it did.
+#ifndef CHECK_RUN_H
+#define CHECK_RUN_H
+
+#include <string>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+struct run_opts {
+	std::vector<std::string> argv;               // argv[0] is a path, not searched
+	std::vector<std::string> env;                // NAME=VALUE added to our own
+	std::vector<std::pair<int, int>> fds;        // {target, source}: dup2'd in the child
+	std::vector<std::pair<int, rlim_t>> limits;  // {resource, soft and hard value}
+	bool tty = false;              // stdout on a pseudo-terminal instead of a pipe
+	bool err_to_out = false;       // stderr on the same pipe or terminal as stdout
+	double timeout = 30;           // seconds before the child's process group is killed
+	void (*in_child)() = nullptr;  // runs in the child just before exec
+};
+
+struct run_result {
+	pid_t pid = -1;
+	bool exited = false;  // ended by exit: code holds the status
+	int code = -1;
+	int signal = 0;  // ended by this signal
+	bool timed_out = false;
+	double seconds = 0;  // from start to the child's end
+	std::string out, err;
+	// Where each chunk of out began and when it arrived, seconds from start.
+	std::vector<std::pair<std::size_t, double>> out_times;
+};
+
+run_result run(const run_opts &o);
+
+// Seconds from start until byte at of out arrived; -1 when there is none.
+double arrival(const run_result &r, std::size_t at);
+
+// "exit 0", "signal 9", "timed out": for messages.
+std::string describe(const run_result &r);
+
+#endif

@@ -1,0 +1,99 @@
+// A byte ring over caller-supplied storage, for one writer thread and one
+// reader thread without locks. A ring of `slots` bytes holds at most
+// slots - 1: the ring is empty when head == tail and full when head is one
+// slot behind tail.
+//
+// Each side owns its index (the writer head, the reader tail) and keeps a
+// private copy of the other side's, reloaded only when the copy cannot
+// satisfy the whole request. Indices live on separate cache lines so the
+// two sides do not steal each other's line on every call.
+#ifndef FIFO_H
+#define FIFO_H
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+
+struct fifo_t {
+	unsigned char *store;
+	alignas(64) std::int32_t head;  // written by the writer only
+	alignas(64) std::int32_t tail;  // written by the reader only
+	alignas(64) std::int32_t slots;
+	alignas(64) std::int32_t tail_seen;  // the writer's copy of tail
+	alignas(64) std::int32_t head_seen;  // the reader's copy of head
+};
+
+inline void fifo_init(fifo_t *f, unsigned char *store, std::int32_t slots)
+{
+	f->head = 0;
+	f->tail = 0;
+	f->slots = slots;
+	f->store = store;
+	f->tail_seen = 0;
+	f->head_seen = 0;
+}
+
+// Bytes held when the writer is at head and the reader at tail.
+inline std::int32_t fifo_used(std::int32_t head, std::int32_t tail, std::int32_t slots)
+{
+	return head >= tail ? head - tail : head - tail + slots;
+}
+
+inline std::int32_t fifo_read(fifo_t *f, unsigned char *buf, std::int32_t k)
+{
+	if (k <= 0)
+		return k;
+	// Relaxed: only this thread ever stores tail.
+	std::int32_t tail = std::atomic_ref(f->tail).load(std::memory_order_relaxed);
+	std::int32_t slots = f->slots;
+	std::int32_t used = fifo_used(f->head_seen, tail, slots);
+	if (used < k) {
+		// Acquire: the bytes the writer put before publishing head are visible.
+		f->head_seen = std::atomic_ref(f->head).load(std::memory_order_acquire);
+		used = fifo_used(f->head_seen, tail, slots);
+		if (used < k)
+			k = used;
+	}
+	if (k == 0)
+		return 0;
+	std::int32_t first = slots - tail < k ? slots - tail : k;
+	// memmove: the caller may drain the ring into its own storage.
+	std::memmove(buf, f->store + tail, first);
+	std::memmove(buf + first, f->store, k - first);
+	tail += k;
+	if (tail >= slots)
+		tail -= slots;
+	// Release: the bytes are copied out before the writer may reuse the slots.
+	std::atomic_ref(f->tail).store(tail, std::memory_order_release);
+	return k;
+}
+
+inline std::int32_t fifo_write(fifo_t *f, const unsigned char *buf, std::int32_t k)
+{
+	if (k <= 0)
+		return k;
+	// Relaxed: only this thread ever stores head.
+	std::int32_t head = std::atomic_ref(f->head).load(std::memory_order_relaxed);
+	std::int32_t slots = f->slots;
+	std::int32_t room = slots - 1 - fifo_used(head, f->tail_seen, slots);
+	if (room < k) {
+		// Acquire: the reader has finished copying out the slots it released.
+		f->tail_seen = std::atomic_ref(f->tail).load(std::memory_order_acquire);
+		room = slots - 1 - fifo_used(head, f->tail_seen, slots);
+		if (room < k)
+			k = room > 0 ? room : 0;  // a ring under 1 slot has no room
+	}
+	if (k == 0)
+		return 0;
+	std::int32_t first = slots - head < k ? slots - head : k;
+	std::memmove(f->store + head, buf, first);
+	std::memmove(f->store, buf + first, k - first);
+	head += k;
+	if (head >= slots)
+		head -= slots;
+	// Release: the bytes are in their slots before the reader can see them.
+	std::atomic_ref(f->head).store(head, std::memory_order_release);
+	return k;
+}
+
+#endif

@@ -1,0 +1,43 @@
+// What the probe tests share: where the probes are, how to start one, and
+// how to say why a transcript broke its contract.
+#ifndef TESTS_COMMON_H
+#define TESTS_COMMON_H
+
+#include "check/contracts.h"
+#include "check/match.h"
+#include "check/run.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+inline run_opts probe(const std::string &name)
+{
+	run_opts o;
+	o.argv = {std::string(PROBE_DIR) + "/" + name};
+	return o;
+}
+
+// Makes the calls that spec (say "FAULT_FORK=1") names fail in the probe.
+// The preloaded library cannot come before a sanitizer's runtime, so the
+// sanitizer builds skip these cases.
+#define WITH_FAULT(o, spec)                                                                        \
+	do {                                                                                       \
+		if (SANITIZED)                                                                     \
+			GTEST_SKIP() << "fault injection needs the plain build";                   \
+		(o).env.push_back(std::string("LD_PRELOAD=") + FAULT_LIB);                         \
+		(o).env.push_back(spec);                                                           \
+	} while (0)
+
+// Fails the test, saying why and showing the transcript, when r breaks c.
+// Returns the verdict, whose names hold the values the patterns bound.
+inline verdict expect_contract(const contract &c, const run_result &r, const char *file, int line)
+{
+	verdict v = check(c, r);
+	if (!v.ok)
+		ADD_FAILURE_AT(file, line) << v.why << "\n  stdout: " << visible(r.out)
+		                           << "\n  stderr: " << visible(r.err);
+	return v;
+}
+#define EXPECT_CONTRACT(c, r) expect_contract((c), (r), __FILE__, __LINE__)
+
+#endif

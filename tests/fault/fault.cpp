@@ -1,0 +1,121 @@
+// Preloaded into a probe by the tests to make chosen calls fail. Each
+// FAULT_<CALL> variable lists the calls that fail, counted from 1 per
+// process: FAULT_PTHREAD_CREATE=1,2 fails the first two creations.
+//   FAULT_PTHREAD_CREATE  pthread_create returns EAGAIN
+//   FAULT_FORK            fork returns -1, errno EAGAIN
+//   FAULT_PIPE            pipe returns -1, errno EMFILE
+//   FAULT_MALLOC4         malloc of 4 bytes returns null, errno ENOMEM
+//                         (only 4-byte requests are counted)
+//   FAULT_CLOCK           clock returns -1
+//   FAULT_WRITE           the program's own write returns -1, errno EIO
+//                         (stdio writes through an internal call, not counted)
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dlfcn.h>
+#include <pthread.h>
+#include <unistd.h>
+
+extern "C" void *__libc_malloc(size_t);
+
+namespace
+{
+
+// True when this call, counted in calls, is one that var lists.
+bool failing(const char *var, std::atomic<int> &calls)
+{
+	const char *list = getenv(var);
+	if (!list)
+		return false;
+	int n = calls.fetch_add(1, std::memory_order_relaxed) + 1;
+	for (const char *p = list; *p;) {
+		char *end;
+		long v = strtol(p, &end, 10);
+		if (end == p)
+			break;
+		if (v == n)
+			return true;
+		p = *end == ',' ? end + 1 : end;
+	}
+	return false;
+}
+
+std::atomic<int> creates, forks, pipes, mallocs, clocks, writes;
+
+decltype(&pthread_create) next_pthread_create;
+decltype(&fork) next_fork;
+decltype(&pipe) next_pipe;
+decltype(&clock) next_clock;
+decltype(&write) next_write;
+
+template <typename F> void resolve(F &f, const char *name)
+{
+	f = reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+// Runs before the program's main, which is the first to call these.
+__attribute__((constructor)) void init()
+{
+	resolve(next_pthread_create, "pthread_create");
+	resolve(next_fork, "fork");
+	resolve(next_pipe, "pipe");
+	resolve(next_clock, "clock");
+	resolve(next_write, "write");
+}
+
+}  // namespace
+
+extern "C" {
+
+int pthread_create(pthread_t *t, const pthread_attr_t *a, void *(*f)(void *), void *arg)
+{
+	if (failing("FAULT_PTHREAD_CREATE", creates))
+		return EAGAIN;
+	return next_pthread_create(t, a, f, arg);
+}
+
+pid_t fork()
+{
+	if (failing("FAULT_FORK", forks)) {
+		errno = EAGAIN;
+		return -1;
+	}
+	return next_fork();
+}
+
+int pipe(int fd[2])
+{
+	if (failing("FAULT_PIPE", pipes)) {
+		errno = EMFILE;
+		return -1;
+	}
+	return next_pipe(fd);
+}
+
+void *malloc(size_t n)
+{
+	if (n == 4 && failing("FAULT_MALLOC4", mallocs)) {
+		errno = ENOMEM;
+		return nullptr;
+	}
+	return __libc_malloc(n);
+}
+
+clock_t clock()
+{
+	if (failing("FAULT_CLOCK", clocks))
+		return (clock_t)-1;
+	return next_clock();
+}
+
+ssize_t write(int fd, const void *buf, size_t n)
+{
+	if (failing("FAULT_WRITE", writes)) {
+		errno = EIO;
+		return -1;
+	}
+	return next_write(fd, buf, n);
+}
+}

@@ -1,0 +1,211 @@
+// The byte ring: the results of the per-byte algorithm, and bytes handed
+// between two threads in order.
+#include "ring/fifo.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+const unsigned char abc[] = "abcdefghijklmnopqrstuvwxyz";
+
+std::int32_t held(const fifo_t &f)
+{
+	return fifo_used(f.head, f.tail, f.slots);
+}
+
+TEST(Ring, ReadFromEmptyReturnsZeroAndLeavesDestinationUntouched)
+{
+	unsigned char store[10], out[4] = {7, 7, 7, 7};
+	fifo_t f;
+	fifo_init(&f, store, 10);
+	EXPECT_EQ(fifo_read(&f, out, 4), 0);
+	EXPECT_EQ(std::vector<unsigned char>(out, out + 4), std::vector<unsigned char>(4, 7));
+}
+
+TEST(Ring, InitSetsIndicesAndLeavesStorage)
+{
+	unsigned char store[3] = {1, 2, 3};
+	fifo_t f;
+	f.head = f.tail = 5;
+	fifo_init(&f, store, 3);
+	EXPECT_EQ(f.store, store);
+	EXPECT_EQ(f.head, 0);
+	EXPECT_EQ(f.tail, 0);
+	EXPECT_EQ(f.slots, 3);
+	EXPECT_EQ(store[0] + store[1] + store[2], 6);
+}
+
+TEST(Ring, TenSlotsHoldNineBytes)
+{
+	unsigned char store[10], out[16] = {};
+	fifo_t f;
+	fifo_init(&f, store, 10);
+	EXPECT_EQ(fifo_write(&f, abc, 7), 7);
+	EXPECT_EQ(fifo_write(&f, abc + 7, 12), 2);
+	EXPECT_EQ(held(f), 9);
+	EXPECT_EQ(fifo_read(&f, out, 16), 9);
+	EXPECT_EQ(std::memcmp(out, abc, 9), 0);
+
+	fifo_init(&f, store, 10);
+	EXPECT_EQ(fifo_write(&f, abc, 12), 9);
+	EXPECT_EQ(fifo_write(&f, abc, 1), 0);
+}
+
+TEST(Ring, FullRingTakesExactlyOneByteAfterOneIsRead)
+{
+	unsigned char store[10], out[1];
+	fifo_t f;
+	fifo_init(&f, store, 10);
+	ASSERT_EQ(fifo_write(&f, abc, 9), 9);
+	EXPECT_EQ(fifo_write(&f, abc, 3), 0);
+	EXPECT_EQ(fifo_read(&f, out, 1), 1);
+	EXPECT_EQ(out[0], 'a');
+	EXPECT_EQ(fifo_write(&f, abc + 9, 3), 1);
+	EXPECT_EQ(fifo_write(&f, abc, 1), 0);
+}
+
+TEST(Ring, LongReadEmptiesTheRing)
+{
+	unsigned char store[10], out[10];
+	fifo_t f;
+	fifo_init(&f, store, 10);
+	fifo_write(&f, abc, 5);
+	EXPECT_EQ(fifo_read(&f, out, 8), 5);
+	EXPECT_EQ(f.head, f.tail);
+	EXPECT_EQ(fifo_read(&f, out, 8), 0);
+}
+
+TEST(Ring, BytesKeepTheirOrderAcrossTheWrap)
+{
+	unsigned char store[10], out[26];
+	fifo_t f;
+	fifo_init(&f, store, 10);
+	std::vector<unsigned char> got;
+	int in = 0;
+	// Uneven chunks move both indices past the end several times.
+	for (int step = 0; got.size() < 26; step++) {
+		in += fifo_write(&f, abc + in, std::min(26 - in, 1 + step % 6));
+		std::int32_t k = fifo_read(&f, out, 1 + step % 4);
+		got.insert(got.end(), out, out + k);
+		ASSERT_LT(step, 100);
+	}
+	EXPECT_EQ(std::string(got.begin(), got.end()), std::string((const char *)abc, 26));
+}
+
+TEST(Ring, ZeroAndNegativeCountsAreReturnedUnchanged)
+{
+	unsigned char store[10], out[4] = {9, 9, 9, 9};
+	fifo_t f;
+	fifo_init(&f, store, 10);
+	fifo_write(&f, abc, 3);
+	EXPECT_EQ(fifo_write(&f, abc, 0), 0);
+	EXPECT_EQ(fifo_write(&f, abc, -5), -5);
+	EXPECT_EQ(fifo_read(&f, out, 0), 0);
+	EXPECT_EQ(fifo_read(&f, out, -2), -2);
+	EXPECT_EQ(out[0], 9);
+	EXPECT_EQ(held(f), 3);
+}
+
+TEST(Ring, OneSlotRingIsAlwaysEmptyAndFull)
+{
+	unsigned char store[1], out[1];
+	fifo_t f;
+	fifo_init(&f, store, 1);
+	for (int i = 0; i < 3; i++) {
+		EXPECT_EQ(fifo_write(&f, abc, 1), 0);
+		EXPECT_EQ(fifo_read(&f, out, 1), 0);
+	}
+}
+
+TEST(Ring, DrainingIntoItsOwnStorageKeepsTheBytes)
+{
+	unsigned char buf[10] = {};
+	const unsigned char text[7] = {'A', 'a', 'a', 'B', 'b', 'b', '\0'};
+	fifo_t f;
+	fifo_init(&f, buf, 10);
+	ASSERT_EQ(fifo_write(&f, text, 7), 7);
+	EXPECT_EQ(fifo_read(&f, buf, 7), 7);
+	EXPECT_STREQ((const char *)buf, "AaaBbb");
+}
+
+// A writer thread and a reader thread move 64 MiB in random chunks; every
+// byte must arrive, in order.
+void stress(std::int32_t slots)
+{
+	const std::size_t total = 64u << 20;
+	std::vector<unsigned char> store(slots);
+	fifo_t f;
+	fifo_init(&f, store.data(), slots);
+	auto byte = [](std::size_t i) { return (unsigned char)(i * 131 + (i >> 13)); };
+
+	std::thread writer([&] {
+		std::mt19937 rng(1);
+		unsigned char chunk[8192];
+		for (std::size_t sent = 0; sent < total;) {
+			std::size_t k =
+			        std::min<std::size_t>(total - sent, 1 + rng() % sizeof chunk);
+			for (std::size_t i = 0; i < k; i++)
+				chunk[i] = byte(sent + i);
+			for (std::size_t done = 0; done < k;) {
+				std::int32_t w =
+				        fifo_write(&f, chunk + done, (std::int32_t)(k - done));
+				if (w == 0)
+					std::this_thread::yield();
+				done += w;
+			}
+			sent += k;
+		}
+	});
+	std::mt19937 rng(2);
+	unsigned char chunk[8192];
+	std::size_t bad = total;
+	for (std::size_t got = 0; got < total;) {
+		std::int32_t k = fifo_read(&f, chunk, (std::int32_t)(1 + rng() % sizeof chunk));
+		if (k == 0)
+			std::this_thread::yield();
+		for (std::int32_t i = 0; i < k && bad == total; i++)
+			if (chunk[i] != byte(got + i))
+				bad = got + i;
+		got += k;
+	}
+	writer.join();
+	EXPECT_EQ(bad, total) << "first wrong byte at " << bad << " with " << slots << " slots";
+	EXPECT_EQ(f.head, f.tail);
+}
+
+TEST(RingStress, TwoThreadsThroughOneSlot)
+{
+	// Nothing ever passes: both sides must keep returning 0.
+	unsigned char store[1], b[1] = {1};
+	fifo_t f;
+	fifo_init(&f, store, 1);
+	std::thread w([&] {
+		for (int i = 0; i < 100000; i++)
+			EXPECT_EQ(fifo_write(&f, b, 1), 0);
+	});
+	for (int i = 0; i < 100000; i++)
+		EXPECT_EQ(fifo_read(&f, b, 1), 0);
+	w.join();
+}
+
+TEST(RingStress, TwoThreadsThroughTwoSlots)
+{
+	stress(2);
+}
+
+TEST(RingStress, TwoThreadsThroughTenSlots)
+{
+	stress(10);
+}
+
+TEST(RingStress, TwoThreadsThrough4096Slots)
+{
+	stress(4096);
+}
+
+}  // namespace
