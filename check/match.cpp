@@ -11,8 +11,10 @@ namespace
 
 using bindings = std::map<std::string, std::string>;
 
-// Length of the field's text at the start of s, or nothing.
-std::optional<std::size_t> field(const std::string &kind, std::string_view s)
+// Length of the field's text at the start of s, or nothing. follow is the
+// literal text the pattern has after the field.
+std::optional<std::size_t> field(const std::string &kind, std::string_view s,
+                                 std::string_view follow)
 {
 	std::size_t n = 0;
 	if (kind == "int") {
@@ -39,9 +41,14 @@ std::optional<std::size_t> field(const std::string &kind, std::string_view s)
 		return n;
 	}
 	if (kind == "any") {
-		while (n < s.size() && s[n] != '\n')
-			n++;
-		return n;
+		// Up to the text that follows the field, within the line.
+		std::size_t line = s.find('\n');
+		std::size_t end = follow.empty() ? line : s.find(follow);
+		if (end == std::string_view::npos)
+			return follow.empty() ? std::optional(s.size()) : std::nullopt;
+		if (line < end)
+			return {};
+		return end;
 	}
 	// Alternatives: the longest that fits.
 	std::optional<std::size_t> best;
@@ -81,7 +88,10 @@ std::optional<std::size_t> call(const std::string &pat, std::string_view s, bind
 		}
 		std::size_t eq = f.find('=');
 		std::string name = eq == std::string::npos ? "" : f.substr(0, eq);
-		auto n = field(eq == std::string::npos ? f : f.substr(eq + 1), s.substr(at));
+		std::size_t after = pat.find('{', i);
+		std::string follow = pat.substr(i, after == std::string::npos ? after : after - i);
+		auto n =
+		        field(eq == std::string::npos ? f : f.substr(eq + 1), s.substr(at), follow);
 		if (!n)
 			return {};
 		std::string got(s.substr(at, *n));

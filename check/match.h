@@ -5,7 +5,7 @@
 // a pattern: literal text with these fields in braces:
 //   {int}        an optional minus sign and decimal digits
 //   {ptr}        a pointer as %p prints it: 0x and hex digits, or (nil)
-//   {any}        any text up to the end of the line
+//   {any}        any text within the line, up to the text after the field
 //   {0|1|2}      one of the listed texts
 //   {name=int}   an int (or ptr, any, a|b) bound to name: every field with
 //                that name must match the same text
