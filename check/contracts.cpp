@@ -155,10 +155,10 @@ verdict check(const contract &c, const run_result &r)
 		v.why = "status: expected exit " + itos(c.code) + ", got " + describe(r);
 		return v;
 	}
-	if (c.min_seconds && r.seconds < c.min_seconds)
+	if (c.min_seconds > 0 && r.seconds < c.min_seconds)
 		v.why = "ended after " + std::to_string(r.seconds) + " s, expected at least " +
 		        std::to_string(c.min_seconds);
-	if (c.max_seconds && r.seconds > c.max_seconds)
+	if (c.max_seconds > 0 && r.seconds > c.max_seconds)
 		v.why = "ended after " + std::to_string(r.seconds) + " s, expected at most " +
 		        std::to_string(c.max_seconds);
 	if (!v.why.empty())
