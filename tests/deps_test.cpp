@@ -95,7 +95,8 @@ elf_facts read_elf(const std::string &path)
 	elf_file f;
 	std::ifstream in(path, std::ios::binary);
 	f.bytes.assign(std::istreambuf_iterator<char>(in), {});
-	if (f.bytes.size() < sizeof(Elf64_Ehdr) || std::memcmp(f.bytes.data(), ELFMAG, SELFMAG) ||
+	if (f.bytes.size() < sizeof(Elf64_Ehdr) ||
+	    std::memcmp(f.bytes.data(), ELFMAG, SELFMAG) != 0 ||
 	    f.eh()->e_ident[EI_CLASS] != ELFCLASS64) {
 		out.error = "not a 64-bit ELF file";
 		return out;

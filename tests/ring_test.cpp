@@ -133,6 +133,23 @@ TEST(Ring, DrainingIntoItsOwnStorageKeepsTheBytes)
 	EXPECT_STREQ((const char *)buf, "AaaBbb");
 }
 
+// Short pieces are copied inline rather than by memmove: every length on
+// either side of the inline sizes, with the ranges apart and overlapping in
+// both directions, must come out as memmove leaves them.
+TEST(Ring, ShortPiecesMoveAsMemmoveDoes)
+{
+	for (int n = 0; n <= 20; n++)
+		for (int shift = -17; shift <= 17; shift++) {
+			unsigned char want[64], got[64];
+			for (int i = 0; i < 64; i++)
+				want[i] = got[i] = (unsigned char)(i * 7 + 1);
+			std::memmove(want + 20 + shift, want + 20, n);
+			fifo_move(got + 20 + shift, got + 20, n);
+			ASSERT_EQ(std::memcmp(want, got, 64), 0)
+			        << n << " bytes moved by " << shift;
+		}
+}
+
 // The sanitizers slow each call tenfold; they find a race in the first
 // mebibytes as well as in the last.
 const std::size_t scale = SANITIZED ? 8 : 1;
