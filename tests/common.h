@@ -17,15 +17,15 @@ inline run_opts probe(const std::string &name)
 	return o;
 }
 
-// Makes the calls that spec (say "FAULT_FORK=1") names fail in the probe.
+// Makes the calls that setting (say "FAULT_FORK=1") names fail in the probe.
 // The preloaded library cannot come before a sanitizer's runtime, so the
 // sanitizer builds skip these cases.
-#define WITH_FAULT(o, spec)                                                                        \
+#define WITH_FAULT(o, setting)                                                                     \
 	do {                                                                                       \
 		if (SANITIZED)                                                                     \
 			GTEST_SKIP() << "fault injection needs the plain build";                   \
 		(o).env.push_back(std::string("LD_PRELOAD=") + FAULT_LIB);                         \
-		(o).env.push_back(spec);                                                           \
+		(o).env.push_back(setting);                                                        \
 	} while (0)
 
 // Fails the test, saying why and showing the transcript, when r breaks c.
