@@ -23,6 +23,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <pthread.h>
+#include <sched.h>
 #include <thread>
 #include <vector>
 
@@ -87,6 +89,31 @@ struct idle {
 	}
 };
 
+// The writer and the reader each keep one processor of their own, the
+// first two this process may use: a thread that migrates, or two that share
+// a processor, measure the scheduler instead of the queue.
+int cpus[2] = {-1, -1};
+
+void find_cpus()
+{
+	cpu_set_t set;
+	if (sched_getaffinity(0, sizeof set, &set) != 0)
+		return;
+	for (int c = 0, n = 0; c < CPU_SETSIZE && n < 2; c++)
+		if (CPU_ISSET(c, &set))
+			cpus[n++] = c;
+}
+
+void pin(int side)
+{
+	if (cpus[1] < 0)
+		return;  // one processor: leave the threads to the scheduler
+	cpu_set_t set;
+	CPU_ZERO(&set);
+	CPU_SET(cpus[side], &set);
+	pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
 // What one timed run gives: its rate and how many bytes arrived wrong.
 struct outcome {
 	double gbps;
@@ -107,6 +134,7 @@ outcome transfer(Push push, Pop pop, std::size_t chunk, std::size_t total)
 {
 	std::atomic<bool> go{false};
 	std::thread writer([&] {
+		pin(0);
 		while (!go.load(std::memory_order_acquire))
 			__builtin_ia32_pause();
 		idle w;
@@ -249,6 +277,8 @@ options parse(int argc, char **argv)
 int main(int argc, char **argv)
 {
 	options o = parse(argc, argv);
+	find_cpus();
+	pin(1);  // the reader and the memcpy ceiling run here
 	using runner = outcome (*)(std::int32_t, std::size_t, std::size_t);
 	const runner runners[3] = {run_fifo, run_boost, run_memcpy};
 
