@@ -133,7 +133,11 @@ template <class Push, class Pop>
 outcome transfer(Push push, Pop pop, std::size_t chunk, std::size_t total)
 {
 	std::atomic<bool> go{false};
-	std::thread writer([&] {
+	// The writer takes its own copies of what it reads on every chunk: read
+	// through references into the reader's stack frame, they would share a
+	// cache line with the reader's hot locals whenever the frame lands so,
+	// which made whole runs slow or fast by where the stack happened to be.
+	std::thread writer([&go, push, chunk, total] {
 		pin(0);
 		while (!go.load(std::memory_order_acquire))
 			__builtin_ia32_pause();
