@@ -50,31 +50,29 @@ inline std::int32_t fifo_used(std::int32_t head, std::int32_t tail, std::int32_t
 #pragma GCC diagnostic ignored "-Wstringop-overflow"
 #pragma GCC diagnostic ignored "-Wstringop-overread"
 #endif
+// n bytes, sizeof(T) <= n <= 2 * sizeof(T), as two words that may overlap.
+template <typename T>
+inline void fifo_move_words(unsigned char *dst, const unsigned char *src, int n)
+{
+	T a, b;
+	std::memcpy(&a, src, sizeof a);
+	std::memcpy(&b, src + n - sizeof b, sizeof b);
+	std::memcpy(dst, &a, sizeof a);
+	std::memcpy(dst + n - sizeof b, &b, sizeof b);
+}
+
 inline void fifo_move(unsigned char *dst, const unsigned char *src, std::int32_t n)
 {
-	if (n >= 16) {
+	if (n >= 16)
 		std::memmove(dst, src, n);
-	} else if (n >= 8) {
-		std::uint64_t a, b;
-		std::memcpy(&a, src, 8);
-		std::memcpy(&b, src + n - 8, 8);
-		std::memcpy(dst, &a, 8);
-		std::memcpy(dst + n - 8, &b, 8);
-	} else if (n >= 4) {
-		std::uint32_t a, b;
-		std::memcpy(&a, src, 4);
-		std::memcpy(&b, src + n - 4, 4);
-		std::memcpy(dst, &a, 4);
-		std::memcpy(dst + n - 4, &b, 4);
-	} else if (n >= 2) {
-		std::uint16_t a, b;
-		std::memcpy(&a, src, 2);
-		std::memcpy(&b, src + n - 2, 2);
-		std::memcpy(dst, &a, 2);
-		std::memcpy(dst + n - 2, &b, 2);
-	} else if (n == 1) {
+	else if (n >= 8)
+		fifo_move_words<std::uint64_t>(dst, src, n);
+	else if (n >= 4)
+		fifo_move_words<std::uint32_t>(dst, src, n);
+	else if (n >= 2)
+		fifo_move_words<std::uint16_t>(dst, src, n);
+	else if (n == 1)
 		*dst = *src;
-	}
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
