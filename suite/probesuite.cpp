@@ -26,9 +26,6 @@
 namespace
 {
 
-const char *const probes[] = {"ringhand",   "twincell",  "onecell",    "ductopen", "ductread",
-                              "splitcount", "reapcheck", "selfreport", "tickspan", "raiseprint"};
-
 // What a partner process leaves in descriptor 9001: the message and its
 // terminating zero byte.
 const std::string message("Hello, pipe!\0", 13);
@@ -95,14 +92,6 @@ void standard(std::deque<scenario> &s)
 	add("selfreport", "", selfreport());
 	add("tickspan", "", tickspan());
 	add("raiseprint", "", raiseprint());
-}
-
-bool is_probe(const std::string &name)
-{
-	for (const char *p : probes)
-		if (name == p)
-			return true;
-	return false;
 }
 
 // Splits a command line at blanks; '...' and "..." group, a backslash
@@ -214,8 +203,6 @@ void parse(int argc, char **argv, options &o)
 					if (comma == std::string::npos)
 						comma = w.size();
 					std::string name = w.substr(from, comma - from);
-					if (!name.empty() && !is_probe(name))
-						bad_usage("no probe is called '" + name + "'");
 					if (!name.empty())
 						o.only.push_back(name);
 					from = comma + 1;
@@ -384,19 +371,20 @@ int main(int argc, char **argv)
 
 	std::deque<scenario> all;
 	standard(all);
+	for (const std::string &name : o.only)
+		if (std::none_of(all.begin(), all.end(),
+		                 [&](const scenario &s) { return s.probe == name; }))
+			bad_usage("no probe is called '" + name + "'");
 	std::vector<scenario *> list;
 	for (scenario &s : all) {
-		bool wanted = o.only.empty();
-		for (const std::string &name : o.only)
-			wanted = wanted || name == s.probe;
-		if (wanted)
-			list.push_back(&s);
-	}
-	for (const char *p : probes) {
-		std::string path = o.dir + "/" + p;
-		for (const scenario *s : list)
-			if (s->probe == p && access(path.c_str(), X_OK) != 0)
-				bad_usage("no probe at " + path + " (see --dir)");
+		bool wanted = o.only.empty() ||
+		              std::find(o.only.begin(), o.only.end(), s.probe) != o.only.end();
+		if (!wanted)
+			continue;
+		std::string path = o.dir + "/" + s.probe;
+		if (access(path.c_str(), X_OK) != 0)
+			bad_usage("no probe at " + path + " (see --dir)");
+		list.push_back(&s);
 	}
 
 	// A thread per slow probe and one for all the quick ones. Where a
