@@ -37,14 +37,17 @@ double since(clk::time_point t0)
 bool open_pty(int *master, int *slave)
 {
 	*master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-	if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0)
+	if (*master < 0)
 		return false;
 	char name[64];
-	if (ptsname_r(*master, name, sizeof name) != 0)
+	if (grantpt(*master) != 0 || unlockpt(*master) != 0 ||
+	    ptsname_r(*master, name, sizeof name) != 0 ||
+	    (*slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC)) < 0) {
+		int e = errno;
+		close(*master);
+		errno = e;
 		return false;
-	*slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-	if (*slave < 0)
-		return false;
+	}
 	termios t;
 	tcgetattr(*slave, &t);
 	cfmakeraw(&t);
@@ -117,14 +120,17 @@ run_result run(const run_opts &o)
 	std::sort(keep.begin(), keep.end());
 
 	int out[2], err[2];  // [0] read here, [1] the child's
-	if (o.tty) {
-		if (!open_pty(&out[0], &out[1]))
-			return r;
-	} else if (pipe2(out, O_CLOEXEC) != 0) {
+	if (o.tty ? !open_pty(&out[0], &out[1]) : pipe2(out, O_CLOEXEC) != 0) {
+		r.setup =
+		        std::string(o.tty ? "no pseudo-terminal: " : "no pipe: ") + strerror(errno);
 		return r;
 	}
-	if (pipe2(err, O_CLOEXEC) != 0)
+	if (pipe2(err, O_CLOEXEC) != 0) {
+		r.setup = std::string("no pipe: ") + strerror(errno);
+		close(out[0]);
+		close(out[1]);
 		return r;
+	}
 
 	auto t0 = clk::now();
 	r.pid = fork();
@@ -133,6 +139,7 @@ run_result run(const run_opts &o)
 	close(out[1]);
 	close(err[1]);
 	if (r.pid < 0) {
+		r.setup = std::string("fork failed: ") + strerror(errno);
 		close(out[0]);
 		close(err[0]);
 		return r;

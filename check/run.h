@@ -21,6 +21,7 @@ struct run_opts {
 };
 
 struct run_result {
+	std::string setup;  // why the child could not be set up and started; empty when it was
 	pid_t pid = -1;
 	bool exited = false;  // ended by exit: code holds the status
 	int code = -1;
