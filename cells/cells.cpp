@@ -4,7 +4,6 @@
 // seconds. twincell also has a cell behind y holding 99.
 #include "shared/pair.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +22,7 @@ std::int32_t *y;
 // through it, and a thread may print any value main has stored so far.
 static std::int32_t load_x()
 {
-	return std::atomic_ref(*x).load(std::memory_order_relaxed);
+	return __atomic_load_n(x, __ATOMIC_RELAXED);
 }
 
 static void *doSomeThing(void *)
@@ -43,7 +42,7 @@ static void *doSomeThing(void *)
 
 static void created(int i)
 {
-	std::atomic_ref(*x).store(i + 1, std::memory_order_relaxed);
+	__atomic_store_n(x, i + 1, __ATOMIC_RELAXED);
 	printf("x=%p\n", (void *)x);
 	printf("*x=%d\n", load_x());
 }

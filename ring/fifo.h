@@ -7,10 +7,13 @@
 // private copy of the other side's, reloaded only when the copy cannot
 // satisfy the whole request. Indices live on separate cache lines so the
 // two sides do not steal each other's line on every call.
+//
+// The indices are loaded and stored with the compiler's __atomic builtins,
+// as in every threaded probe: unlike <atomic>, they need nothing from the C
+// library's headers, so the ring builds against any C library.
 #ifndef FIFO_H
 #define FIFO_H
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -83,12 +86,12 @@ inline std::int32_t fifo_read(fifo_t *f, unsigned char *buf, std::int32_t k)
 	if (k <= 0)
 		return k;
 	// Relaxed: only this thread ever stores tail.
-	std::int32_t tail = std::atomic_ref(f->tail).load(std::memory_order_relaxed);
+	std::int32_t tail = __atomic_load_n(&f->tail, __ATOMIC_RELAXED);
 	std::int32_t slots = f->slots;
 	std::int32_t used = fifo_used(f->head_seen, tail, slots);
 	if (used < k) {
 		// Acquire: the bytes the writer put before publishing head are visible.
-		f->head_seen = std::atomic_ref(f->head).load(std::memory_order_acquire);
+		f->head_seen = __atomic_load_n(&f->head, __ATOMIC_ACQUIRE);
 		used = fifo_used(f->head_seen, tail, slots);
 		if (used < k)
 			k = used;
@@ -103,7 +106,7 @@ inline std::int32_t fifo_read(fifo_t *f, unsigned char *buf, std::int32_t k)
 	if (tail >= slots)
 		tail -= slots;
 	// Release: the bytes are copied out before the writer may reuse the slots.
-	std::atomic_ref(f->tail).store(tail, std::memory_order_release);
+	__atomic_store_n(&f->tail, tail, __ATOMIC_RELEASE);
 	return k;
 }
 
@@ -112,12 +115,12 @@ inline std::int32_t fifo_write(fifo_t *f, const unsigned char *buf, std::int32_t
 	if (k <= 0)
 		return k;
 	// Relaxed: only this thread ever stores head.
-	std::int32_t head = std::atomic_ref(f->head).load(std::memory_order_relaxed);
+	std::int32_t head = __atomic_load_n(&f->head, __ATOMIC_RELAXED);
 	std::int32_t slots = f->slots;
 	std::int32_t room = slots - 1 - fifo_used(head, f->tail_seen, slots);
 	if (room < k) {
 		// Acquire: the reader has finished copying out the slots it released.
-		f->tail_seen = std::atomic_ref(f->tail).load(std::memory_order_acquire);
+		f->tail_seen = __atomic_load_n(&f->tail, __ATOMIC_ACQUIRE);
 		room = slots - 1 - fifo_used(head, f->tail_seen, slots);
 		if (room < k)
 			k = room > 0 ? room : 0;  // a ring under 1 slot has no room
@@ -131,7 +134,7 @@ inline std::int32_t fifo_write(fifo_t *f, const unsigned char *buf, std::int32_t
 	if (head >= slots)
 		head -= slots;
 	// Release: the bytes are in their slots before the reader can see them.
-	std::atomic_ref(f->head).store(head, std::memory_order_release);
+	__atomic_store_n(&f->head, head, __ATOMIC_RELEASE);
 	return k;
 }
 

@@ -4,7 +4,6 @@
 #include "ring/fifo.h"
 #include "shared/pair.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <unistd.h>
@@ -18,12 +17,12 @@ unsigned char buf[10];
 // published through it.
 static void set_n(std::int32_t v)
 {
-	std::atomic_ref(n).store(v, std::memory_order_relaxed);
+	__atomic_store_n(&n, v, __ATOMIC_RELAXED);
 }
 
 static std::int32_t get_n()
 {
-	return std::atomic_ref(n).load(std::memory_order_relaxed);
+	return __atomic_load_n(&n, __ATOMIC_RELAXED);
 }
 
 static void writer()

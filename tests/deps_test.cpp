@@ -1,7 +1,10 @@
 // The probes cost what the same programs in C cost: each needs only the C
 // library and the loader, and runs nothing before main but the one entry
-// the compiler's start-up file puts in .init_array (frame_dummy).
+// the compiler's start-up file puts in .init_array (frame_dummy). In the
+// static flavours (FLAVOUR "static" or "musl") a probe needs no library and
+// names no loader; the static flavour's suite runner neither.
 #include "check/run.h"
+#include "tests/common.h"
 
 #include <gtest/gtest.h>
 #include <iterator>
@@ -16,14 +19,17 @@ namespace
 struct elf_facts {
 	std::vector<std::string> needed;  // DT_NEEDED libraries
 	long init_bytes = 0;              // size of .init_array and .preinit_array
+	bool interp = false;              // a PT_INTERP program header names a loader
+	bool glibc_tag = false;           // glibc's start-up file put its .note.ABI-tag in
 };
 
-// Reads the dynamic section and the section table with readelf.
+// Reads the dynamic section, the section table and the program headers
+// with readelf.
 elf_facts read_elf(const std::string &path)
 {
 	elf_facts e;
 	run_opts o;
-	o.argv = {"/usr/bin/readelf", "-W", "-d", "-S", path};
+	o.argv = {"/usr/bin/readelf", "-W", "-d", "-S", "-l", path};
 	run_result r = run(o);
 	EXPECT_EQ(describe(r), "exit 0") << r.err;
 	std::istringstream lines(r.out);
@@ -39,6 +45,11 @@ elf_facts read_elf(const std::string &path)
 		if (line.find("  [") == 0 && w.size() > 4 &&
 		    (w[1] == "INIT_ARRAY" || w[1] == "PREINIT_ARRAY"))
 			e.init_bytes += std::stol(w[4], nullptr, 16);
+		if (line.find("  [") == 0 && !w.empty() && w[0] == ".note.ABI-tag")
+			e.glibc_tag = true;
+		// "  INTERP         0x000318 0x0000000000000318 ..."
+		if (line.find("  INTERP ") == 0)
+			e.interp = true;
 	}
 	return e;
 }
@@ -70,7 +81,12 @@ TEST(Deps, ReaderSeesTheCxxRuntimeAndConstructorsOfThisTest)
 	EXPECT_FALSE(only_libc(self.needed)) << joined(self.needed);
 	EXPECT_NE(joined(self.needed).find("libstdc++.so.6"), std::string::npos);
 	EXPECT_GT(self.init_bytes, 8);
+	EXPECT_TRUE(self.interp);
+	EXPECT_TRUE(self.glibc_tag);
+	EXPECT_FALSE(names_no_loader(self_path));
 }
+
+const bool static_probes = std::string(FLAVOUR) != "dynamic";
 
 std::vector<std::string> probe_names()
 {
@@ -88,8 +104,26 @@ TEST_P(Probe, NeedsOnlyTheCLibraryAndRunsNoConstructors)
 	if (SANITIZED)
 		GTEST_SKIP() << "the sanitizer builds load their runtimes";
 	elf_facts e = read_elf(std::string(PROBE_DIR) + "/" + GetParam());
-	EXPECT_TRUE(only_libc(e.needed)) << "needs " << joined(e.needed);
+	if (static_probes)
+		EXPECT_EQ(joined(e.needed), "") << "a static probe needs no library";
+	else
+		EXPECT_TRUE(only_libc(e.needed)) << "needs " << joined(e.needed);
 	EXPECT_EQ(e.init_bytes, 8) << "more than frame_dummy runs before main";
+}
+
+TEST_P(Probe, NamesALoaderOnlyWhenDynamic)
+{
+	elf_facts e = read_elf(std::string(PROBE_DIR) + "/" + GetParam());
+	EXPECT_EQ(e.interp, !static_probes) << FLAVOUR;
+	// What makes the fault and memcheck tests skip a probe.
+	EXPECT_EQ(names_no_loader(std::string(PROBE_DIR) + "/" + GetParam()), static_probes);
+}
+
+// musl's start-up files take the place of glibc's, which tag the program.
+TEST_P(Probe, StartsWithTheFlavoursCLibrary)
+{
+	elf_facts e = read_elf(std::string(PROBE_DIR) + "/" + GetParam());
+	EXPECT_EQ(e.glibc_tag, std::string(FLAVOUR) != "musl") << FLAVOUR;
 }
 
 INSTANTIATE_TEST_SUITE_P(Deps, Probe, testing::ValuesIn(probe_names()),
@@ -98,6 +132,16 @@ INSTANTIATE_TEST_SUITE_P(Deps, Probe, testing::ValuesIn(probe_names()),
 TEST(Deps, AllTenProbesAreChecked)
 {
 	EXPECT_EQ(probe_names().size(), 10u) << PROBE_NAMES;
+}
+
+// The static flavour's runner serves as init where no loader or library
+// exists; the other flavours' runner is an ordinary dynamic program.
+TEST(Deps, SuiteRunnerIsStaticInTheStaticFlavourOnly)
+{
+	bool wanted = std::string(FLAVOUR) == "static";
+	elf_facts e = read_elf(std::string(PROBE_DIR) + "/probesuite");
+	EXPECT_EQ(e.interp, !wanted) << FLAVOUR;
+	EXPECT_EQ(e.needed.empty(), wanted) << joined(e.needed);
 }
 
 }  // namespace
