@@ -123,7 +123,7 @@ void report(const std::vector<scenario *> &list, const options &o, double wall)
 	}
 	printf("%s%-*s  %-*s %s%s\n", o.quiet ? "" : "\n", (int)width, "scenario",
 	       (int)verdict_width, "verdict",
-	       repeated ? padded("runs", 4, runs_width + 1).c_str() : "", "how it ended");
+	       repeated ? padded("runs", 4, runs_width + 2).c_str() : "", "how it ended");
 	std::map<outcome, int> all;
 	int runs = 0;
 	for (const scenario *s : list) {
@@ -139,7 +139,7 @@ void report(const std::vector<scenario *> &list, const options &o, double wall)
 		printf("%-*s  %s %s%s\n", (int)width, title(*s).c_str(),
 		       padded(painted(s->result, o), strlen(word(s->result)), verdict_width)
 		               .c_str(),
-		       repeated ? padded(c, c.size(), runs_width + 1).c_str() : "",
+		       repeated ? padded(c, c.size(), runs_width + 2).c_str() : "",
 		       ending(*s).c_str());
 	}
 	printf("\n%zu scenario%s", list.size(), list.size() == 1 ? "" : "s");
