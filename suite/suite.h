@@ -28,9 +28,9 @@ struct tally {
 	int shown = -1;  // the run the scenario's got, v, result and why are from
 	double seconds = 0;
 	std::map<outcome, int> outcomes;
-	// For each field that may vary from run to run: how many runs showed
-	// each value.
-	std::map<std::string, std::map<std::string, int>> seen;
+	// For each field that may vary from run to run, in the order of the
+	// first run that showed it: how many runs showed each value.
+	std::vector<std::pair<std::string, std::map<std::string, int>>> seen;
 };
 
 struct scenario {
