@@ -105,7 +105,7 @@ void report(const std::vector<scenario *> &list, const options &o, double wall)
 	}
 	for (const scenario *s : o.quiet ? std::vector<scenario *>() : list) {
 		printf("\n== %s\n", title(*s).c_str());
-		if (repeated)
+		if (repeated && s->count.shown >= 0)
 			printf("   run %d of %d\n", s->count.shown + 1, o.repeat);
 		show_stream("stdout", s->got.out, "   ");
 		show_stream("stderr", s->got.err, "   ");
