@@ -89,12 +89,12 @@ void fold(scenario &into, scenario &run, int nth,
 	t.runs++;
 	t.seconds += run.got.seconds;
 	t.outcomes[run.result]++;
-	for (const auto &[field, value] : seen) {
+	for (const auto &one : seen) {
 		auto f = std::find_if(t.seen.begin(), t.seen.end(),
-		                      [&](const auto &known) { return known.first == field; });
+		                      [&](const auto &known) { return known.first == one.first; });
 		if (f == t.seen.end())
-			f = t.seen.insert(t.seen.end(), {field, {}});
-		f->second[value]++;
+			f = t.seen.insert(t.seen.end(), {one.first, {}});
+		f->second[one.second]++;
 	}
 	int worse = severity(run.result) - severity(into.result);
 	if (t.shown >= 0 && (worse < 0 || (worse == 0 && nth > t.shown)))
