@@ -59,9 +59,10 @@ contract cells(bool twin, const char *err1, const char *err2)
 	}
 	contract c = prints({main});
 	// A thread sees the cell as main last stored it before the thread
-	// started, or any later store.
-	auto thread = [&](const char *name, const char *heading, const std::string &seen) {
-		source s{name, {heading, "x={x=ptr}\n", "*x={" + seen + "}\n"}};
+	// started, or any later store. The value is named so that a report can
+	// count which one each thread saw.
+	auto thread = [&](const std::string &name, const char *heading, const std::string &seen) {
+		source s{name, {heading, "x={x=ptr}\n", "*x={" + name + "'s *x=" + seen + "}\n"}};
 		if (twin)
 			s.calls.insert(s.calls.end(), {"y={y=ptr}\n", "*y=99\n"});
 		c.out.push_back(s);

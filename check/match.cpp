@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -112,6 +113,7 @@ struct search {
 	std::size_t furthest = 0;       // the furthest offset where no call matched
 	std::vector<std::string> wanted;
 	long steps = 0;
+	std::size_t last = SIZE_MAX;  // when set: this source's last call must end the text
 
 	bool go(std::size_t at, const bindings &b, bindings &out)
 	{
@@ -124,6 +126,8 @@ struct search {
 			if (s > 0 && sources[0].first && next[0] < sources[0].calls.size())
 				break;
 			done = false;
+			if (last < sources.size() && next[last] == sources[last].calls.size())
+				break;
 			bindings nb = b;
 			auto n = call(sources[s].calls[next[s]], text.substr(at), nb);
 			if (!n)
@@ -189,6 +193,18 @@ verdict match(const std::vector<source> &sources, const std::string &text, const
 	search s{sources, text, std::vector<std::size_t>(sources.size()), 0, {}, 0};
 	if (s.go(0, bound, v.bound)) {
 		v.ok = true;
+		for (std::size_t i = 0; i < sources.size(); i++) {
+			const std::string &name = sources[i].name;
+			if (sources[i].calls.empty() ||
+			    std::find(v.last.begin(), v.last.end(), name) != v.last.end())
+				continue;
+			search t{sources, text, std::vector<std::size_t>(sources.size()), 0, {},
+			         0,       i};
+			bindings ignored;
+			// A search cut short proves nothing: count the source as possible.
+			if (sources.size() == 1 || t.go(0, bound, ignored) || t.steps > 2000000)
+				v.last.push_back(name);
+		}
 		return v;
 	}
 	std::size_t at = s.furthest;

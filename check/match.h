@@ -28,6 +28,9 @@ struct verdict {
 	bool ok = false;
 	std::string why;                           // "line 3: expected ..., got ..."
 	std::map<std::string, std::string> bound;  // the names' values, when ok
+	// When ok: the names of the sources whose last call can have ended the
+	// text. More than one when the text cannot tell them apart.
+	std::vector<std::string> last;
 };
 
 verdict match(const std::vector<source> &sources, const std::string &text,

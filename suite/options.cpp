@@ -1,15 +1,19 @@
 // The runner's command line.
 #include "suite/suite.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <getopt.h>
 #include <unistd.h>
 
 namespace
 {
 
 const char usage[] =
-        "usage: probesuite [--launcher CMD] [--only NAME,...] [--dir DIR] [--tap]\n"
+        "usage: probesuite [--launcher CMD] [--only NAME,...] [--dir DIR] [-j N]\n"
+        "                  [--repeat N] [--tap] [--junit FILE] [-q]\n"
+        "       probesuite --list | --version | --help\n"
         "\n"
         "Runs the ten probes in their standard scenarios, shows each transcript\n"
         "with a verdict, then a summary. Exits 0 when every scenario kept its\n"
@@ -25,8 +29,88 @@ const char usage[] =
         "  --only NAME,...  run only these probes (ductread and splitcount have two\n"
         "                   scenarios each)\n"
         "  --dir DIR        where the probes are (default: this program's directory)\n"
+        "  -j, --jobs N     run at most N probes at once (default 4: the three\n"
+        "                   5-second probes side by side, the quick ones beside them)\n"
+        "  --repeat N       run every scenario N times and count what each run gave:\n"
+        "                   its verdict and the values that may differ between runs\n"
         "  --tap            report in TAP: a plan line, then ok or not ok per scenario\n"
-        "  -h, --help       show this text\n";
+        "  --junit FILE     also write a JUnit XML report to FILE\n"
+        "  -q, --quiet      show the summary alone, without the transcripts\n"
+        "  --list           list the scenarios and how each is started, run none\n"
+        "  --version        show the version\n"
+        "  -h, --help       show this text\n"
+        "\n"
+        "Verdicts are in colour when standard output is a terminal and NO_COLOR\n"
+        "is not set.\n";
+
+// The options. Those without a one-letter form take a code past the
+// characters.
+enum {
+	opt_launcher = 256,
+	opt_only,
+	opt_dir,
+	opt_repeat,
+	opt_tap,
+	opt_junit,
+	opt_list,
+	opt_version,
+};
+
+const char shorts[] = "hj:q";
+
+const struct option longs[] = {
+        {"launcher", required_argument, nullptr, opt_launcher},
+        {"only", required_argument, nullptr, opt_only},
+        {"dir", required_argument, nullptr, opt_dir},
+        {"jobs", required_argument, nullptr, 'j'},
+        {"repeat", required_argument, nullptr, opt_repeat},
+        {"tap", no_argument, nullptr, opt_tap},
+        {"junit", required_argument, nullptr, opt_junit},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"list", no_argument, nullptr, opt_list},
+        {"version", no_argument, nullptr, opt_version},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+};
+
+// Says what getopt_long found wrong with the option it has just read:
+// optopt is the option's code, or 0 when no option has that name.
+[[noreturn]] void bad_option(int argc, char **argv)
+{
+	std::string a = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+	a = a.substr(0, a.find('='));
+	bool is_long = a.starts_with("--");
+	if (optopt == 0) {
+		std::string names;
+		int n = 0;
+		for (const struct option *l = longs; l->name; l++)
+			if (std::string(l->name).starts_with(a.substr(2)))
+				names += std::string(n++ ? " or --" : "--") + l->name;
+		if (n > 1)
+			bad_usage("option '" + a + "' is ambiguous: it could be " + names);
+		bad_usage("unknown option '" + a + "'");
+	}
+	for (const struct option *l = longs; l->name; l++) {
+		if (l->val != optopt)
+			continue;
+		std::string name = optopt < 256 && !is_long ? std::string("-") + (char)optopt
+		                                            : std::string("--") + l->name;
+		bad_usage(name + (l->has_arg ? " needs a value" : " takes no value"));
+	}
+	bad_usage(std::string("unknown option '-") + (char)optopt + "'");
+}
+
+// A count from 1 to 10000 given to option name.
+int count(const char *name, const char *value)
+{
+	char *end;
+	errno = 0;
+	long n = strtol(value, &end, 10);
+	if (*value < '0' || *value > '9' || *end || errno || n < 1 || n > 10000)
+		bad_usage(std::string(name) + " takes a count from 1 to 10000, not '" + value +
+		          "'");
+	return (int)n;
+}
 
 }  // namespace
 
@@ -93,35 +177,31 @@ std::string find_program(const std::string &program)
 	exit(2);
 }
 
-// Fills o from the command line; exits on --help or a usage error.
+// Fills o from the command line; exits on --help, --version or a usage
+// error.
 void parse(int argc, char **argv, options &o)
 {
-	for (int i = 1; i < argc; i++) {
-		std::string a = argv[i], value;
-		std::size_t eq = a.find('=');
-		bool takes = a == "--launcher" || a == "--only" || a == "--dir";
-		if (a.starts_with("--") && eq != std::string::npos) {
-			value = a.substr(eq + 1);
-			a = a.substr(0, eq);
-			takes = false;
-		}
-		if (takes) {
-			if (i + 1 == argc)
-				bad_usage(a + " needs a value");
-			value = argv[++i];
-		}
-		if (a == "-h" || a == "--help") {
+	opterr = 0;  // the messages are ours
+	for (int c; (c = getopt_long(argc, argv, shorts, longs, nullptr)) != -1;) {
+		std::string value = optarg ? optarg : "";
+		switch (c) {
+		case 'h':
 			fputs(usage, stdout);
 			exit(0);
-		} else if (a == "--tap") {
+		case opt_version:
+			printf("probesuite %s\n", VERSION);
+			exit(0);
+		case opt_tap:
 			o.tap = true;
-		} else if (a == "--launcher") {
+			break;
+		case opt_launcher:
 			o.launcher.clear();
 			if (!split(value, o.launcher))
 				bad_usage("unclosed quote in the launcher: " + value);
 			if (o.launcher.empty())
 				bad_usage("the launcher is empty");
-		} else if (a == "--only") {
+			break;
+		case opt_only: {
 			std::vector<std::string> names;
 			split(value, names);
 			for (const std::string &w : names) {
@@ -137,10 +217,32 @@ void parse(int argc, char **argv, options &o)
 			}
 			if (o.only.empty())
 				bad_usage("--only names no probe");
-		} else if (a == "--dir") {
+			break;
+		}
+		case opt_dir:
 			o.dir = value;
-		} else {
-			bad_usage("unknown option '" + a + "'");
+			break;
+		case 'j':
+			o.jobs = count("-j", optarg);
+			break;
+		case opt_repeat:
+			o.repeat = count("--repeat", optarg);
+			break;
+		case opt_junit:
+			if (value.empty())
+				bad_usage("--junit needs a file name");
+			o.junit = value;
+			break;
+		case 'q':
+			o.quiet = true;
+			break;
+		case opt_list:
+			o.list = true;
+			break;
+		default:
+			bad_option(argc, argv);
 		}
 	}
+	if (optind < argc)
+		bad_usage(std::string("unexpected argument '") + argv[optind] + "'");
 }

@@ -1,20 +1,22 @@
 // probesuite: runs every probe the way its users start it, checks each
 // transcript and exit status against the probe's contract, and reports.
 //
-// The three 5-second probes run side by side, each on its own thread, while
-// another thread runs the quick ones in turn; the main thread only shows
-// progress. Every scenario is recorded first and reported afterwards, in a
-// fixed order, so the report reads the same whatever finished first.
+// A few worker threads (-j, 4 by default) take runs from one queue, the
+// 5-second probes first: by default these three run side by side while the
+// fourth worker runs the quick ones in turn. The main thread only shows
+// progress. Every run is recorded first and reported afterwards, in a fixed
+// order, so the report reads the same whatever finished first.
 #include "suite/suite.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
+#include <mutex>
 #include <pthread.h>
 #include <string>
 #include <unistd.h>
@@ -33,16 +35,34 @@ std::string own_dir(const char *argv0)
 	return slash == std::string::npos ? "." : slash == 0 ? "/" : self.substr(0, slash);
 }
 
-struct job {
-	std::vector<scenario *> list;
-	const options *o;
+// One run to make: the nth of scenario s, played on a copy of plan.
+struct task {
+	scenario *s;
+	const scenario *plan;
+	int nth;
 };
 
-void *play_all(void *arg)
+struct queue {
+	std::vector<task> tasks;
+	const options *o;
+	std::atomic<std::size_t> next{0};
+	std::mutex lock;  // over the scenarios' tallies
+};
+
+void *work(void *arg)
 {
-	job *j = (job *)arg;
-	for (scenario *s : j->list)
-		play(*s, *j->o);
+	queue *q = (queue *)arg;
+	// Relaxed: the counter only hands out indexes; the tasks were all
+	// made before any worker started.
+	for (std::size_t i;
+	     (i = q->next.fetch_add(1, std::memory_order_relaxed)) < q->tasks.size();) {
+		const task &t = q->tasks[i];
+		scenario run = *t.plan;
+		play(run, *q->o);
+		auto seen = values(run);
+		std::lock_guard<std::mutex> hold(q->lock);
+		fold(*t.s, run, t.nth, seen);
+	}
 	return nullptr;
 }
 
@@ -78,45 +98,65 @@ int main(int argc, char **argv)
 		              std::find(o.only.begin(), o.only.end(), s.probe) != o.only.end();
 		if (!wanted)
 			continue;
+		if (o.list) {
+			std::string how = started(s);
+			for (std::size_t i = 0; i < o.launcher.size(); i++)
+				how += (i ? " " : "; through ") + o.launcher[i];
+			printf("%-40s %s\n", title(s).c_str(), how.c_str());
+			continue;
+		}
 		std::string path = o.dir + "/" + s.probe;
 		if (access(path.c_str(), X_OK) != 0)
 			bad_usage("no probe at " + path + " (see --dir)");
 		list.push_back(&s);
 	}
+	if (o.list)
+		return 0;
 
-	// A thread per slow probe and one for all the quick ones. Where a
-	// thread cannot be made, its work runs here instead.
+	FILE *junit = nullptr;
+	if (!o.junit.empty() && !(junit = fopen(o.junit.c_str(), "w")))
+		bad_usage("cannot write " + o.junit + ": " + strerror(errno));
+	o.colour = isatty(1) && !getenv("NO_COLOR");
+
+	// The runs, the 5-second probes' first. Each run plays on a fresh copy
+	// of its scenario as it was before any run.
 	auto t0 = std::chrono::steady_clock::now();
-	std::vector<job> jobs;
-	job quick{{}, &o};
+	std::deque<scenario> plans;
 	for (scenario *s : list)
-		if (s->slow)
-			jobs.push_back({{s}, &o});
-		else
-			quick.list.push_back(s);
-	jobs.push_back(quick);
+		plans.push_back(*s);
+	queue q;
+	q.o = &o;
+	for (bool slow : {true, false})
+		for (int nth = 0; nth < o.repeat; nth++)
+			for (std::size_t i = 0; i < list.size(); i++)
+				if (list[i]->slow == slow)
+					q.tasks.push_back({list[i], &plans[i], nth});
+	// Where no thread can be made, the runs are made here instead.
 	std::vector<pthread_t> threads;
-	for (job &j : jobs) {
+	for (int i = 0; i < o.jobs && i < (int)q.tasks.size(); i++) {
 		pthread_t t;
-		if (pthread_create(&t, nullptr, play_all, &j) == 0)
+		if (pthread_create(&t, nullptr, work, &q) == 0)
 			threads.push_back(t);
-		else
-			play_all(&j);
 	}
+	if (threads.empty())
+		work(&q);
 
 	bool progress = isatty(1);
 	for (;;) {
 		std::string waiting;
 		std::size_t done = 0;
-		for (const scenario *s : list)
-			if (s->done)
-				done++;
-			else if (s->slow)
-				waiting += (waiting.empty() ? "" : ", ") + s->probe;
-		if (done == list.size())
+		{
+			std::lock_guard<std::mutex> hold(q.lock);
+			for (const scenario *s : list) {
+				done += s->count.runs;
+				if (s->slow && s->count.runs < o.repeat)
+					waiting += (waiting.empty() ? "" : ", ") + s->probe;
+			}
+		}
+		if (done == q.tasks.size())
 			break;
 		if (progress) {
-			printf("\r[%zu/%zu done, %s s] %s%s\033[K", done, list.size(),
+			printf("\r[%zu/%zu done, %s s] %s%s\033[K", done, q.tasks.size(),
 			       fixed(seconds_since(t0), 1).c_str(),
 			       waiting.empty() ? "" : "waiting for ", waiting.c_str());
 			fflush(stdout);
@@ -129,9 +169,17 @@ int main(int argc, char **argv)
 		printf("\r\033[K");
 	double wall = seconds_since(t0);
 
+	if (junit) {
+		report_junit(junit, list, o, wall);
+		if (ferror(junit) | fclose(junit)) {
+			fprintf(stderr, "probesuite: cannot write %s: %s\n", o.junit.c_str(),
+			        strerror(errno));
+			return status_usage;
+		}
+	}
 	if (o.tap)
 		report_tap(list);
 	else
-		report(list, wall);
+		report(list, o, wall);
 	return exit_status(list);
 }

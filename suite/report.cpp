@@ -32,6 +32,35 @@ const char *word(outcome o)
 	return "interrupted";
 }
 
+// How much an outcome counts against the platform: 0 for a kept contract,
+// 2 for a broken one, 1 for a run that could not be judged. The exit
+// status, the run a repeated scenario shows and the colour follow it.
+int severity(outcome o)
+{
+	return o == outcome::ok ? 0 : o == outcome::broken ? 2 : 1;
+}
+
+// The verdict word, in green, yellow or red by its severity when the
+// report is in colour.
+std::string painted(outcome o, const options &opt)
+{
+	static const char *const colours[] = {"\033[32m", "\033[33m", "\033[1;31m"};
+	if (!opt.colour)
+		return word(o);
+	return colours[severity(o)] + std::string(word(o)) + "\033[0m";
+}
+
+namespace
+{
+
+// text, then blanks up to width.
+std::string padded(const std::string &text, std::size_t shown, std::size_t width)
+{
+	return text + std::string(width > shown ? width - shown : 0, ' ');
+}
+
+}  // namespace
+
 // How the probe ended, in a few words, for the summary.
 std::string ending(const scenario &s)
 {
@@ -62,48 +91,91 @@ void show_stream(const char *name, const std::string &text, const char *lead)
 	}
 }
 
-void report(const std::vector<scenario *> &list, double wall)
+void report(const std::vector<scenario *> &list, const options &o, double wall)
 {
-	printf("Each probe runs with stdout on a terminal, as from a shell, unless its\n"
-	       "title says otherwise. Each line shown ends at its $; control characters\n"
-	       "show as escapes.\n");
-	for (const scenario *s : list) {
+	bool repeated = o.repeat > 1;
+	if (!o.quiet) {
+		printf("Each probe runs with stdout on a terminal, as from a shell, unless its\n"
+		       "title says otherwise. Each line shown ends at its $; control characters\n"
+		       "show as escapes.\n");
+		if (repeated)
+			printf("Each scenario ran %d times; the first run of its worst outcome is "
+			       "shown.\n",
+			       o.repeat);
+	}
+	for (const scenario *s : o.quiet ? std::vector<scenario *>() : list) {
 		printf("\n== %s\n", title(*s).c_str());
+		if (repeated && s->count.shown >= 0)
+			printf("   run %d of %d\n", s->count.shown + 1, o.repeat);
 		show_stream("stdout", s->got.out, "   ");
 		show_stream("stderr", s->got.err, "   ");
-		printf("   verdict: %s%s%s (%s)\n", word(s->result), s->why.empty() ? "" : ": ",
-		       s->why.c_str(), ending(*s).c_str());
+		printf("   verdict: %s%s%s (%s)\n", painted(s->result, o).c_str(),
+		       s->why.empty() ? "" : ": ", s->why.c_str(), ending(*s).c_str());
+		if (repeated)
+			printf("   runs: %s\n", counts(s->count).c_str());
 	}
 
-	std::size_t width = 8, verdict_width = 7;
+	std::size_t width = 8, verdict_width = 7, runs_width = 4;
 	for (const scenario *s : list) {
 		width = std::max(width, title(*s).size());
 		verdict_width = std::max(verdict_width, strlen(word(s->result)));
+		runs_width = std::max(runs_width, counts(s->count).size());
 	}
-	int count[4] = {};
-	printf("\n%-*s  %-*s %s\n", (int)width, "scenario", (int)verdict_width, "verdict",
-	       "how it ended");
+	printf("%s%-*s  %-*s %s%s\n", o.quiet ? "" : "\n", (int)width, "scenario",
+	       (int)verdict_width, "verdict",
+	       repeated ? padded("runs", 4, runs_width + 2).c_str() : "", "how it ended");
+	std::map<outcome, int> all;
+	int runs = 0;
 	for (const scenario *s : list) {
-		count[(int)s->result]++;
-		printf("%-*s  %-*s %s\n", (int)width, title(*s).c_str(), (int)verdict_width,
-		       word(s->result), ending(*s).c_str());
+		for (const auto &[result, n] : s->count.outcomes) {
+			all[result] += n;
+			runs += n;
+		}
+		if (int missing = o.repeat - s->count.runs; missing > 0) {
+			all[outcome::interrupted] += missing;  // stopped before they ran
+			runs += missing;
+		}
+		std::string c = counts(s->count);
+		printf("%-*s  %s %s%s\n", (int)width, title(*s).c_str(),
+		       padded(painted(s->result, o), strlen(word(s->result)), verdict_width)
+		               .c_str(),
+		       repeated ? padded(c, c.size(), runs_width + 2).c_str() : "",
+		       ending(*s).c_str());
 	}
-	printf("\n%zu scenario%s, %d kept the contract, %d broke it", list.size(),
-	       list.size() == 1 ? "" : "s", count[(int)outcome::ok], count[(int)outcome::broken]);
-	if (int n = count[(int)outcome::unarranged])
-		printf(", %d could not be arranged", n);
-	if (int n = count[(int)outcome::interrupted])
-		printf(", %d interrupted", n);
+	printf("\n%zu scenario%s", list.size(), list.size() == 1 ? "" : "s");
+	if (repeated)
+		printf(", %d runs of each: %d run%s", o.repeat, runs, runs == 1 ? "" : "s");
+	printf(", %d kept the contract, %d broke it", all[outcome::ok], all[outcome::broken]);
+	for (const auto &[result, n] : all)
+		if (result != outcome::ok && result != outcome::broken)
+			printf(", %d %s", n,
+			       result == outcome::unarranged ? "could not be arranged"
+			                                     : word(result));
 	printf("; %s s in all.\n", fixed(wall, 1).c_str());
+
+	bool any = false;
+	for (const scenario *s : repeated ? list : std::vector<scenario *>()) {
+		for (const auto &[field, values] : s->count.seen) {
+			if (!any)
+				printf("\nValues that may differ from run to run, and how many "
+				       "runs "
+				       "showed each:\n");
+			any = true;
+			printf("%s: %s: %s\n", title(*s).c_str(), field.c_str(),
+			       spread(values).c_str());
+		}
+	}
 }
 
+// 1 when a run broke its contract, else 3 when one could not be judged,
+// else 0.
 int exit_status(const std::vector<scenario *> &list)
 {
-	int status = 0;
-	for (const scenario *s : list)
-		if (s->result == outcome::broken)
-			return status_broken;
-		else if (s->result != outcome::ok)
-			status = status_unarranged;
-	return status;
+	int worst = 0;
+	for (const scenario *s : list) {
+		worst = std::max(worst, severity(s->result));  // interrupted when it never ran
+		for (const auto &[result, n] : s->count.outcomes)
+			worst = std::max(worst, severity(result));
+	}
+	return worst == 2 ? status_broken : worst == 1 ? status_unarranged : 0;
 }

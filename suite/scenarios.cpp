@@ -81,3 +81,15 @@ void play(scenario &s, const options &o)
 		s.why.replace(at, 6, std::to_string(s.got.pid));
 	s.done = true;
 }
+
+// How s is started, for --list.
+std::string started(const scenario &s)
+{
+	std::string how = s.tty ? "stdout on a terminal" : "stdout on a pipe";
+	if (s.fed)
+		how += ", descriptor 9001 on a pipe holding " + visible(message) +
+		       " with its writer closed";
+	if (s.slow)
+		how += "; runs about 5 s";
+	return how;
+}

@@ -7,9 +7,11 @@
 #include "check/match.h"
 #include "check/run.h"
 
-#include <atomic>
+#include <cstdio>
 #include <deque>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 // How a scenario ended, as the report tells it.
@@ -18,6 +20,17 @@ enum class outcome {
 	broken,       // the platform's transcript or status broke it
 	unarranged,   // the scenario's premise could not be set up: nothing is judged
 	interrupted,  // the run was stopped before the scenario finished
+};
+
+// What the runs of one scenario gave, counted.
+struct tally {
+	int runs = 0;
+	int shown = -1;  // the run the scenario's got, v, result and why are from
+	double seconds = 0;
+	std::map<outcome, int> outcomes;
+	// For each field that may vary from run to run, in the order of the
+	// first run that showed it: how many runs showed each value.
+	std::vector<std::pair<std::string, std::map<std::string, int>>> seen;
 };
 
 struct scenario {
@@ -30,8 +43,9 @@ struct scenario {
 	run_result got;
 	verdict v;  // the contract's verdict, when the scenario could be judged
 	outcome result = outcome::interrupted;
-	std::string why;  // the reason for result; empty for ok
-	std::atomic<bool> done{false};
+	std::string why;    // the reason for result; empty for ok
+	bool done = false;  // play() has filled in the above
+	tally count;        // over all its runs
 };
 
 struct options {
@@ -39,6 +53,12 @@ struct options {
 	std::vector<std::string> only;      // probe names; empty: all
 	std::string dir;                    // where the probes are
 	bool tap = false;
+	std::string junit;    // where to write a JUnit report; empty: nowhere
+	bool quiet = false;   // the summary alone
+	bool list = false;    // list the scenarios instead of running them
+	bool colour = false;  // verdict words in colour
+	int jobs = 4;         // the three 5-second probes side by side, the quick ones beside them
+	int repeat = 1;
 };
 
 // Exit statuses, besides 0 for a run in which every scenario was ok.
@@ -57,17 +77,30 @@ std::string find_program(const std::string &program);
 // scenarios.cpp
 void standard(std::deque<scenario> &s);
 void play(scenario &s, const options &o);
+std::string started(const scenario &s);
+
+// tally.cpp
+std::vector<std::pair<std::string, std::string>> values(const scenario &run);
+void fold(scenario &into, scenario &run, int nth,
+          const std::vector<std::pair<std::string, std::string>> &seen);
+std::string counts(const tally &t);
+std::string spread(const std::map<std::string, int> &values);
 
 // report.cpp
 std::string fixed(double x, int decimals);
 std::string title(const scenario &s);
 const char *word(outcome o);
+int severity(outcome o);
+std::string painted(outcome o, const options &opt);
 std::string ending(const scenario &s);
 void show_stream(const char *name, const std::string &text, const char *lead);
-void report(const std::vector<scenario *> &list, double wall);
+void report(const std::vector<scenario *> &list, const options &o, double wall);
 int exit_status(const std::vector<scenario *> &list);
 
 // tap.cpp
 void report_tap(const std::vector<scenario *> &list);
+
+// junit.cpp
+void report_junit(FILE *f, const std::vector<scenario *> &list, const options &o, double wall);
 
 #endif

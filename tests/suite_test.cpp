@@ -26,6 +26,7 @@ run_result suite(const std::vector<std::string> &args, bool tty = false)
 	o.argv.insert(o.argv.end(), args.begin(), args.end());
 	o.tty = tty;
 	o.timeout = 90;
+	o.env = {"NO_COLOR=1"};  // the verdicts as plain words, on a terminal too
 	return run(o);
 }
 
