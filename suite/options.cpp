@@ -10,6 +10,7 @@ namespace
 
 const char usage[] =
         "usage: probesuite [--launcher CMD] [--only NAME,...] [--dir DIR] [--tap]\n"
+        "                  [--expect FILE] [--kernel IMAGE]\n"
         "\n"
         "Runs the ten probes in their standard scenarios, shows each transcript\n"
         "with a verdict, then a summary. Exits 0 when every scenario kept its\n"
@@ -26,6 +27,15 @@ const char usage[] =
         "                   scenarios each)\n"
         "  --dir DIR        where the probes are (default: this program's directory)\n"
         "  --tap            report in TAP: a plan line, then ok or not ok per scenario\n"
+        "  --expect FILE    FILE lists known differences, a line each: a scenario's\n"
+        "                   title or a probe's name, a tab, the reason ('#' starts a\n"
+        "                   comment). A listed scenario that breaks its contract is\n"
+        "                   a known difference; one that keeps it no longer differs.\n"
+        "                   Neither fails the run.\n"
+        "  --kernel IMAGE   boot IMAGE under qemu-system-x86_64 and run the suite\n"
+        "                   inside it, the runner as init; DIR must hold a static\n"
+        "                   build. KVM when it works, else TCG (PROBESUITE_ACCEL=tcg\n"
+        "                   or kvm takes only that one)\n"
         "  -h, --help       show this text\n";
 
 }  // namespace
@@ -99,7 +109,8 @@ void parse(int argc, char **argv, options &o)
 	for (int i = 1; i < argc; i++) {
 		std::string a = argv[i], value;
 		std::size_t eq = a.find('=');
-		bool takes = a == "--launcher" || a == "--only" || a == "--dir";
+		bool takes = a == "--launcher" || a == "--only" || a == "--dir" ||
+		             a == "--expect" || a == "--kernel";
 		if (a.starts_with("--") && eq != std::string::npos) {
 			value = a.substr(eq + 1);
 			a = a.substr(0, eq);
@@ -139,6 +150,10 @@ void parse(int argc, char **argv, options &o)
 				bad_usage("--only names no probe");
 		} else if (a == "--dir") {
 			o.dir = value;
+		} else if (a == "--expect") {
+			o.expect = value;
+		} else if (a == "--kernel") {
+			o.kernel = value;
 		} else {
 			bad_usage("unknown option '" + a + "'");
 		}

@@ -6,6 +6,7 @@
 // progress. Every scenario is recorded first and reported afterwards, in a
 // fixed order, so the report reads the same whatever finished first.
 #include "suite/suite.h"
+#include "suite/vm.h"
 
 #include <algorithm>
 #include <atomic>
@@ -55,6 +56,8 @@ double seconds_since(std::chrono::steady_clock::time_point t0)
 
 int main(int argc, char **argv)
 {
+	if (getpid() == 1)
+		become_init(argc, argv);  // in a kernel check's guest
 	options o;
 	parse(argc, argv, o);
 	if (o.dir.empty())
@@ -68,6 +71,8 @@ int main(int argc, char **argv)
 
 	std::deque<scenario> all;
 	standard(all);
+	if (!o.expect.empty())
+		read_expectations(o.expect, all);
 	for (const std::string &name : o.only)
 		if (std::none_of(all.begin(), all.end(),
 		                 [&](const scenario &s) { return s.probe == name; }))
@@ -82,6 +87,16 @@ int main(int argc, char **argv)
 		if (access(path.c_str(), X_OK) != 0)
 			bad_usage("no probe at " + path + " (see --dir)");
 		list.push_back(&s);
+	}
+
+	if (!o.kernel.empty()) {
+		double wall = check_kernel(list, o);
+		apply_expectations(list);
+		if (o.tap)
+			report_tap(list);
+		else
+			report(list, wall);
+		return exit_status(list);
 	}
 
 	// A thread per slow probe and one for all the quick ones. Where a
@@ -128,6 +143,11 @@ int main(int argc, char **argv)
 	if (progress)
 		printf("\r\033[K");
 	double wall = seconds_since(t0);
+	if (in_guest) {
+		send_results(list);
+		return 0;  // and the machine powers off
+	}
+	apply_expectations(list);
 
 	if (o.tap)
 		report_tap(list);

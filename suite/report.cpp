@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+std::string platform;
+
 std::string fixed(double x, int decimals)
 {
 	char buf[32];
@@ -26,6 +28,10 @@ const char *word(outcome o)
 		return "BROKEN";
 	case outcome::unarranged:
 		return "could not arrange";
+	case outcome::known:
+		return "known difference";
+	case outcome::no_longer:
+		return "no longer differs";
 	case outcome::interrupted:
 		break;
 	}
@@ -64,6 +70,8 @@ void show_stream(const char *name, const std::string &text, const char *lead)
 
 void report(const std::vector<scenario *> &list, double wall)
 {
+	if (!platform.empty())
+		printf("Ran on %s.\n", platform.c_str());
 	printf("Each probe runs with stdout on a terminal, as from a shell, unless its\n"
 	       "title says otherwise. Each line shown ends at its $; control characters\n"
 	       "show as escapes.\n");
@@ -73,6 +81,8 @@ void report(const std::vector<scenario *> &list, double wall)
 		show_stream("stderr", s->got.err, "   ");
 		printf("   verdict: %s%s%s (%s)\n", word(s->result), s->why.empty() ? "" : ": ",
 		       s->why.c_str(), ending(*s).c_str());
+		if (!s->listed.empty())
+			printf("   listed as a known difference: %s\n", s->listed.c_str());
 	}
 
 	std::size_t width = 8, verdict_width = 7;
@@ -80,7 +90,7 @@ void report(const std::vector<scenario *> &list, double wall)
 		width = std::max(width, title(*s).size());
 		verdict_width = std::max(verdict_width, strlen(word(s->result)));
 	}
-	int count[4] = {};
+	int count[6] = {};
 	printf("\n%-*s  %-*s %s\n", (int)width, "scenario", (int)verdict_width, "verdict",
 	       "how it ended");
 	for (const scenario *s : list) {
@@ -94,6 +104,10 @@ void report(const std::vector<scenario *> &list, double wall)
 		printf(", %d could not be arranged", n);
 	if (int n = count[(int)outcome::interrupted])
 		printf(", %d interrupted", n);
+	if (int n = count[(int)outcome::known])
+		printf(", %d known difference%s", n, n == 1 ? "" : "s");
+	if (int n = count[(int)outcome::no_longer])
+		printf(", %d listed no longer differ%s", n, n == 1 ? "s" : "");
 	printf("; %s s in all.\n", fixed(wall, 1).c_str());
 }
 
@@ -103,7 +117,7 @@ int exit_status(const std::vector<scenario *> &list)
 	for (const scenario *s : list)
 		if (s->result == outcome::broken)
 			return status_broken;
-		else if (s->result != outcome::ok)
+		else if (s->result == outcome::unarranged || s->result == outcome::interrupted)
 			status = status_unarranged;
 	return status;
 }

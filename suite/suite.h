@@ -18,6 +18,9 @@ enum class outcome {
 	broken,       // the platform's transcript or status broke it
 	unarranged,   // the scenario's premise could not be set up: nothing is judged
 	interrupted,  // the run was stopped before the scenario finished
+	// Listed in the expectations file (--expect): neither fails the run.
+	known,      // broke the contract as listed
+	no_longer,  // listed, but kept the contract
 };
 
 struct scenario {
@@ -30,7 +33,8 @@ struct scenario {
 	run_result got;
 	verdict v;  // the contract's verdict, when the scenario could be judged
 	outcome result = outcome::interrupted;
-	std::string why;  // the reason for result; empty for ok
+	std::string why;     // the reason for result; empty for ok
+	std::string listed;  // the expectations file's reason; empty when not listed
 	std::atomic<bool> done{false};
 };
 
@@ -38,6 +42,8 @@ struct options {
 	std::vector<std::string> launcher;  // words put before the probe's path
 	std::vector<std::string> only;      // probe names; empty: all
 	std::string dir;                    // where the probes are
+	std::string expect;                 // the expectations file
+	std::string kernel;                 // a kernel image to boot and run the suite in
 	bool tap = false;
 };
 
@@ -57,8 +63,10 @@ std::string find_program(const std::string &program);
 // scenarios.cpp
 void standard(std::deque<scenario> &s);
 void play(scenario &s, const options &o);
+void judge(scenario &s);
 
 // report.cpp
+extern std::string platform;  // what the suite ran on, when not this machine
 std::string fixed(double x, int decimals);
 std::string title(const scenario &s);
 const char *word(outcome o);
@@ -66,6 +74,10 @@ std::string ending(const scenario &s);
 void show_stream(const char *name, const std::string &text, const char *lead);
 void report(const std::vector<scenario *> &list, double wall);
 int exit_status(const std::vector<scenario *> &list);
+
+// expect.cpp
+void read_expectations(const std::string &file, std::deque<scenario> &all);
+void apply_expectations(const std::vector<scenario *> &list);
 
 // tap.cpp
 void report_tap(const std::vector<scenario *> &list);
