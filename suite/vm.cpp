@@ -170,7 +170,12 @@ std::string last_lines(const std::string &console)
 				i++;
 			i++;
 		} else if (c == '\n' || c == '\r') {
-			std::size_t from = l.find_first_not_of(' ');
+			// Without the kernel's time stamp, "[    2.574430] ".
+			std::size_t from = 0;
+			if (l.starts_with("[") && l.find("] ") != std::string::npos &&
+			    l.find_first_not_of(" 0123456789.", 1) == l.find("] "))
+				from = l.find("] ") + 2;
+			from = l.find_first_not_of(' ', from);
 			if (from != std::string::npos)
 				lines.push_back(l.substr(from));
 			l.clear();
@@ -180,7 +185,12 @@ std::string last_lines(const std::string &console)
 	}
 	if (lines.empty())
 		return "the console stayed silent";
-	std::string tail = "the console's last lines: ";
+	// A panic's register dump ends the console: name the panic first.
+	std::string tail;
+	for (const std::string &line : lines)
+		if (line.starts_with("Kernel panic - "))
+			tail = line + "; ";
+	tail += "the console's last lines: ";
 	std::size_t from = lines.size() > 4 ? lines.size() - 4 : 0;
 	for (std::size_t i = from; i < lines.size(); i++)
 		tail += (i == from ? "" : " | ") + lines[i];
@@ -317,8 +327,8 @@ boot start(const std::string &qemu, const std::string &kernel, const std::string
 	                                                      std::to_string(WTERMSIG(status))
 	                        : "";
 	if (!b.g.ready)
-		b.why = ended ? "the kernel did not reach init (" + how + ")"
-		              : "the kernel did not reach init within " +
+		b.why = ended ? "the suite did not start in the guest (" + how + ")"
+		              : "the suite did not start in the guest within " +
 		                        fixed(kvm ? boot_bound_kvm : boot_bound_tcg, 0) + " s";
 	else
 		b.why = ended ? "the guest stopped before it sent this result (" + how + ")"
@@ -465,7 +475,7 @@ double check_kernel(const std::vector<scenario *> &list, const options &o)
 	if (b.g.ready)
 		platform = "Linux " + b.g.release + " in a virtual machine (" +
 		           (kvm_used     ? "KVM"
-		            : kvm_failed ? "TCG, as KVM did not reach init"
+		            : kvm_failed ? "TCG, as the suite did not start under KVM"
 		                         : "TCG") +
 		           "), " + std::to_string(b.g.cpus) + " processor" +
 		           (b.g.cpus == 1 ? "" : "s") + ", booted to init in " +
