@@ -23,6 +23,33 @@ std::string trim(const std::string &s)
 	return from == std::string::npos ? "" : s.substr(from, to - from + 1);
 }
 
+// Takes line n of the file, neither blank nor a comment. first holds the
+// line that listed each scenario so far.
+void take(const std::string &l, const std::string &file, int n, std::deque<scenario> &all,
+          std::map<const scenario *, int> &first)
+{
+	std::string where = file + ":" + std::to_string(n) + ": ";
+	std::size_t tab = l.find('\t');
+	std::string name = trim(l.substr(0, tab));
+	std::string reason = tab == std::string::npos ? "" : trim(l.substr(tab + 1));
+	if (reason.empty())
+		bad_usage(where + "no reason after '" + name +
+		          "' (a tab separates the scenario from the reason)");
+	bool found = false;
+	for (scenario &s : all) {
+		if (name != title(s) && name != s.probe)
+			continue;
+		found = true;
+		if (first.count(&s))
+			bad_usage(where + "'" + title(s) + "' is already listed on line " +
+			          std::to_string(first[&s]));
+		first[&s] = n;
+		s.listed = reason;
+	}
+	if (!found)
+		bad_usage(where + "no scenario is called '" + name + "'");
+}
+
 }  // namespace
 
 // Marks every scenario the file lists; a file that cannot be read, a line
@@ -41,37 +68,17 @@ void read_expectations(const std::string &file, std::deque<scenario> &all)
 	if (failed)
 		bad_usage("cannot read the expectations file " + file);
 
-	std::map<const scenario *, int> first;  // the line that listed each scenario
-	int line = 0;
+	std::map<const scenario *, int> first;
+	int n = 0;
 	for (std::size_t at = 0; at < text.size();) {
 		std::size_t nl = text.find('\n', at);
 		if (nl == std::string::npos)
 			nl = text.size();
 		std::string l = text.substr(at, nl - at);
 		at = nl + 1;
-		line++;
-		if (trim(l).empty() || l[0] == '#')
-			continue;
-		std::string where = file + ":" + std::to_string(line) + ": ";
-		std::size_t tab = l.find('\t');
-		std::string name = trim(l.substr(0, tab));
-		std::string reason = tab == std::string::npos ? "" : trim(l.substr(tab + 1));
-		if (reason.empty())
-			bad_usage(where + "no reason after '" + name +
-			          "' (a tab separates the scenario from the reason)");
-		bool found = false;
-		for (scenario &s : all) {
-			if (name != title(s) && name != s.probe)
-				continue;
-			found = true;
-			if (first.count(&s))
-				bad_usage(where + "'" + title(s) + "' is already listed on line " +
-				          std::to_string(first[&s]));
-			first[&s] = line;
-			s.listed = reason;
-		}
-		if (!found)
-			bad_usage(where + "no scenario is called '" + name + "'");
+		n++;
+		if (!trim(l).empty() && l[0] != '#')
+			take(l, file, n, all, first);
 	}
 }
 

@@ -124,9 +124,9 @@ void become_init(int &argc, char **&argv)
 
 	static std::vector<char *> args{argv[0]};
 	static std::string text;
-	FILE *f = fopen(GUEST_ARGS, "r");
+	FILE *f = fopen("/" GUEST_ARGS, "r");
 	if (!f) {
-		fprintf(stderr, "probesuite: cannot read %s: %s\n", GUEST_ARGS, strerror(errno));
+		fprintf(stderr, "probesuite: cannot read /%s: %s\n", GUEST_ARGS, strerror(errno));
 		exit(1);
 	}
 	for (int c; (c = getc(f)) != EOF;)

@@ -118,19 +118,19 @@ bool make_initramfs(const std::string &path, const std::vector<scenario *> &list
 		why = "cannot write " + path + ": " + strerror(errno);
 		return false;
 	}
-	std::vector<std::string> made{"dev", "proc", "tmp", GUEST_DIR + 1};
+	std::vector<std::string> made{"dev", "proc", "tmp", GUEST_DIR};
 	for (const std::string &dir : made)
 		put(a, dir, S_IFDIR | (dir == "tmp" ? 01777 : 0755), "");
 	put(a, "dev/console", S_IFCHR | 0600, "", 5, 1);  // init's first descriptors
 	put_program(a, made, "init", o.dir + "/probesuite", why);
 	for (const scenario *s : list) {
-		std::string name = std::string(GUEST_DIR + 1) + "/" + s->probe;
+		std::string name = GUEST_DIR "/" + s->probe;
 		if (std::find(made.begin(), made.end(), name) == made.end()) {
 			put_program(a, made, name, o.dir + "/" + s->probe, why);
 			made.push_back(name);
 		}
 	}
-	std::string args = std::string("--dir") + '\0' + GUEST_DIR + '\0';
+	std::string args = std::string("--dir") + '\0' + "/" GUEST_DIR + '\0';
 	if (!o.only.empty()) {
 		std::string names;
 		for (const std::string &n : o.only)
@@ -147,7 +147,7 @@ bool make_initramfs(const std::string &path, const std::vector<scenario *> &list
 		put_program(a, made, words[0].substr(1), words[0], why);
 		args += std::string("--launcher") + '\0' + quoted(words) + '\0';
 	}
-	put(a, GUEST_ARGS + 1, S_IFREG | 0644, args);
+	put(a, GUEST_ARGS, S_IFREG | 0644, args);
 	put(a, "TRAILER!!!", 0, "");
 	if (fclose(a.f) != 0 && a.ok) {
 		why = "cannot write " + path + ": " + strerror(errno);
@@ -241,6 +241,7 @@ boot start(const std::string &qemu, const std::string &kernel, const std::string
 	else
 		args.insert(args.begin() + 1, {"-accel", "tcg"});
 	std::vector<char *> argv;
+	argv.reserve(args.size() + 1);
 	for (std::string &a : args)
 		argv.push_back(a.data());
 	argv.push_back(nullptr);
@@ -250,14 +251,11 @@ boot start(const std::string &qemu, const std::string &kernel, const std::string
 	posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
 	posix_spawn_file_actions_adddup2(&fa, pipefd[1], 1);
 	posix_spawn_file_actions_adddup2(&fa, pipefd[1], 2);
-	posix_spawnattr_t sa;
-	posix_spawnattr_init(&sa);
-	posix_spawnattr_setflags(&sa, POSIX_SPAWN_SETPGROUP);
-	posix_spawnattr_setpgroup(&sa, 0);
+	// In the runner's process group: what stops the runner from outside
+	// (a terminal's ^C, a timeout) stops the machine too.
 	pid_t pid;
-	int e = posix_spawn(&pid, qemu.c_str(), &fa, &sa, argv.data(), environ);
+	int e = posix_spawn(&pid, qemu.c_str(), &fa, nullptr, argv.data(), environ);
 	posix_spawn_file_actions_destroy(&fa);
-	posix_spawnattr_destroy(&sa);
 	close(pipefd[1]);
 	if (e != 0) {
 		b.why = "cannot start " + qemu + ": " + strerror(e);
@@ -306,7 +304,7 @@ boot start(const std::string &qemu, const std::string &kernel, const std::string
 			break;
 	}
 	if (!ended) {
-		kill(-pid, SIGKILL);
+		kill(pid, SIGKILL);
 		waitpid(pid, &status, 0);
 	}
 	// What came after the machine ended is still in the pipe and the file.
@@ -412,8 +410,9 @@ double check_kernel(const std::vector<scenario *> &list, const options &o)
 		programs.push_back(o.dir + "/" + s->probe);
 	for (const std::string &p : programs)
 		if (!is_static(p, why))
-			bad_usage(p + " cannot go into the guest: " + why +
-			          "; --kernel needs the folder of a static build (see --dir)");
+			bad_usage(p + " cannot go into the guest: " +
+			          (why +
+			           "; --kernel needs the folder of a static build (see --dir)"));
 	if (!o.launcher.empty() && !is_static(o.launcher[0], why)) {
 		unarrange(list,
 		          "the launcher " + o.launcher[0] + " cannot run inside the guest: " + why);

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-// Where the guest's files are, and the channel its results go over.
-#define GUEST_ARGS "/probesuite.args"
-#define GUEST_DIR "/probes"
+// Where the guest's files are, from its root, and the channel its results
+// go over.
+#define GUEST_ARGS "probesuite.args"
+#define GUEST_DIR "probes"
 #define GUEST_CHANNEL "/dev/ttyS1"
 
 // What the guest sent: the records it got to before it stopped.
