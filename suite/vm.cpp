@@ -209,6 +209,7 @@ boot start(const std::string &qemu, const std::string &kernel, const std::string
            const std::string &channel, bool kvm, int cpus)
 {
 	boot b;
+	bool progress = isatty(1);
 	int fd = open(channel.c_str(), O_RDONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
 	int pipefd[2];
 	if (fd < 0 || pipe2(pipefd, O_CLOEXEC) != 0) {
@@ -296,6 +297,13 @@ boot start(const std::string &qemu, const std::string &kernel, const std::string
 			done_at = t;
 			bound = t + off_bound;
 		}
+		if (progress) {
+			printf("\r[%s s] %s\033[K", fixed(t, 1).c_str(),
+			       !b.g.ready  ? kvm ? "booting with KVM" : "booting with TCG"
+			       : !b.g.done ? "the suite runs in the guest"
+			                   : "powering off");
+			fflush(stdout);
+		}
 		if (waitpid(pid, &status, WNOHANG) == pid) {
 			ended = true;
 			break;
@@ -303,6 +311,8 @@ boot start(const std::string &qemu, const std::string &kernel, const std::string
 		if (t > bound)
 			break;
 	}
+	if (progress)
+		printf("\r\033[K");
 	if (!ended) {
 		kill(pid, SIGKILL);
 		waitpid(pid, &status, 0);
