@@ -102,6 +102,22 @@ TEST_F(Kernel, ImageThatIsNotAKernelIsCouldNotArrangePromptly)
 	}
 }
 
+TEST_F(Kernel, ListedScenarioThatCouldNotBeArrangedStaysSo)
+{
+	stand_in(INIT_EXITS);
+	std::string text = dir + "/vmlinuz", known = dir + "/known";
+	std::ofstream(text) << "not a kernel\n";
+	std::ofstream(known) << "tickspan\tthe clock is coarse here\n";
+	run_result r = suite(
+	        {"--kernel", text, "--dir", dir, "--only", "tickspan", "--expect", known, "--tap"});
+	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_TRUE(
+	        r.out.starts_with("1..1\nok 1 - tickspan # SKIP could not arrange: the suite did "
+	                          "not start in the guest"))
+	        << r.out;
+	EXPECT_FALSE(has(r.out, "TODO")) << r.out;
+}
+
 TEST_F(Kernel, InitThatDiesPanicsTheKernelAndTheConsoleSaysSo)
 {
 	stand_in(INIT_EXITS);
