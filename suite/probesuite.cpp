@@ -7,6 +7,7 @@
 // progress. Every run is recorded first and reported afterwards, in a fixed
 // order, so the report reads the same whatever finished first.
 #include "suite/suite.h"
+#include "suite/vm.h"
 
 #include <algorithm>
 #include <atomic>
@@ -71,53 +72,10 @@ double seconds_since(std::chrono::steady_clock::time_point t0)
 	return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
+// Runs every scenario of list here, o.repeat times each, and returns the
+// seconds it took.
+double run_here(const std::vector<scenario *> &list, const options &o)
 {
-	options o;
-	parse(argc, argv, o);
-	if (o.dir.empty())
-		o.dir = own_dir(argv[0]);
-	if (!o.launcher.empty()) {
-		std::string path = find_program(o.launcher[0]);
-		if (path.empty())
-			bad_usage("cannot find the launcher '" + o.launcher[0] + "'");
-		o.launcher[0] = path;
-	}
-
-	std::deque<scenario> all;
-	standard(all);
-	for (const std::string &name : o.only)
-		if (std::none_of(all.begin(), all.end(),
-		                 [&](const scenario &s) { return s.probe == name; }))
-			bad_usage("no probe is called '" + name + "'");
-	std::vector<scenario *> list;
-	for (scenario &s : all) {
-		bool wanted = o.only.empty() ||
-		              std::find(o.only.begin(), o.only.end(), s.probe) != o.only.end();
-		if (!wanted)
-			continue;
-		if (o.list) {
-			std::string how = started(s);
-			for (std::size_t i = 0; i < o.launcher.size(); i++)
-				how += (i ? " " : "; through ") + o.launcher[i];
-			printf("%-40s %s\n", title(s).c_str(), how.c_str());
-			continue;
-		}
-		std::string path = o.dir + "/" + s.probe;
-		if (access(path.c_str(), X_OK) != 0)
-			bad_usage("no probe at " + path + " (see --dir)");
-		list.push_back(&s);
-	}
-	if (o.list)
-		return 0;
-
-	FILE *junit = nullptr;
-	if (!o.junit.empty() && !(junit = fopen(o.junit.c_str(), "w")))
-		bad_usage("cannot write " + o.junit + ": " + strerror(errno));
-	o.colour = isatty(1) && !getenv("NO_COLOR");
-
 	// The runs, the 5-second probes' first. Each run plays on a fresh copy
 	// of its scenario as it was before any run.
 	auto t0 = std::chrono::steady_clock::now();
@@ -167,7 +125,66 @@ int main(int argc, char **argv)
 		pthread_join(t, nullptr);
 	if (progress)
 		printf("\r\033[K");
-	double wall = seconds_since(t0);
+	return seconds_since(t0);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+	if (getpid() == 1)
+		become_init(argc, argv);  // in a kernel check's guest
+	options o;
+	parse(argc, argv, o);
+	if (o.dir.empty())
+		o.dir = own_dir(argv[0]);
+	if (!o.launcher.empty()) {
+		std::string path = find_program(o.launcher[0]);
+		if (path.empty())
+			bad_usage("cannot find the launcher '" + o.launcher[0] + "'");
+		o.launcher[0] = path;
+	}
+
+	std::deque<scenario> all;
+	standard(all);
+	if (!o.expect.empty())
+		read_expectations(o.expect, all);
+	for (const std::string &name : o.only)
+		if (std::none_of(all.begin(), all.end(),
+		                 [&](const scenario &s) { return s.probe == name; }))
+			bad_usage("no probe is called '" + name + "'");
+	std::vector<scenario *> list;
+	for (scenario &s : all) {
+		bool wanted = o.only.empty() ||
+		              std::find(o.only.begin(), o.only.end(), s.probe) != o.only.end();
+		if (!wanted)
+			continue;
+		if (o.list) {
+			std::string how = started(s);
+			for (std::size_t i = 0; i < o.launcher.size(); i++)
+				how += (i ? " " : "; through ") + o.launcher[i];
+			printf("%-40s %s\n", title(s).c_str(), how.c_str());
+			continue;
+		}
+		std::string path = o.dir + "/" + s.probe;
+		if (access(path.c_str(), X_OK) != 0)
+			bad_usage("no probe at " + path + " (see --dir)");
+		list.push_back(&s);
+	}
+	if (o.list)
+		return 0;
+
+	FILE *junit = nullptr;
+	if (!o.junit.empty() && !(junit = fopen(o.junit.c_str(), "w")))
+		bad_usage("cannot write " + o.junit + ": " + strerror(errno));
+	o.colour = isatty(1) && !getenv("NO_COLOR");
+
+	double wall = o.kernel.empty() ? run_here(list, o) : check_kernel(list, o);
+	if (in_guest) {
+		send_results(list);
+		return 0;  // and the machine powers off
+	}
+	apply_expectations(list);
 
 	if (junit) {
 		report_junit(junit, list, o, wall);

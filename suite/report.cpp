@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+std::string platform;
+
 std::string fixed(double x, int decimals)
 {
 	char buf[32];
@@ -26,6 +28,10 @@ const char *word(outcome o)
 		return "BROKEN";
 	case outcome::unarranged:
 		return "could not arrange";
+	case outcome::known:
+		return "known difference";
+	case outcome::no_longer:
+		return "no longer differs";
 	case outcome::interrupted:
 		break;
 	}
@@ -37,7 +43,18 @@ const char *word(outcome o)
 // status, the run a repeated scenario shows and the colour follow it.
 int severity(outcome o)
 {
-	return o == outcome::ok ? 0 : o == outcome::broken ? 2 : 1;
+	switch (o) {
+	case outcome::ok:
+	case outcome::known:  // listed: neither fails the run
+	case outcome::no_longer:
+		return 0;
+	case outcome::broken:
+		return 2;
+	case outcome::unarranged:
+	case outcome::interrupted:
+		break;
+	}
+	return 1;
 }
 
 // The verdict word, in green, yellow or red by its severity when the
@@ -94,6 +111,8 @@ void show_stream(const char *name, const std::string &text, const char *lead)
 void report(const std::vector<scenario *> &list, const options &o, double wall)
 {
 	bool repeated = o.repeat > 1;
+	if (!platform.empty())
+		printf("Ran on %s.\n", platform.c_str());
 	if (!o.quiet) {
 		printf("Each probe runs with stdout on a terminal, as from a shell, unless its\n"
 		       "title says otherwise. Each line shown ends at its $; control characters\n"
@@ -113,6 +132,8 @@ void report(const std::vector<scenario *> &list, const options &o, double wall)
 		       s->why.empty() ? "" : ": ", s->why.c_str(), ending(*s).c_str());
 		if (repeated)
 			printf("   runs: %s\n", counts(s->count).c_str());
+		if (!s->listed.empty())
+			printf("   listed as a known difference: %s\n", s->listed.c_str());
 	}
 
 	std::size_t width = 8, verdict_width = 7, runs_width = 4;
@@ -147,10 +168,14 @@ void report(const std::vector<scenario *> &list, const options &o, double wall)
 		printf(", %d runs of each: %d run%s", o.repeat, runs, runs == 1 ? "" : "s");
 	printf(", %d kept the contract, %d broke it", all[outcome::ok], all[outcome::broken]);
 	for (const auto &[result, n] : all)
-		if (result != outcome::ok && result != outcome::broken)
-			printf(", %d %s", n,
-			       result == outcome::unarranged ? "could not be arranged"
-			                                     : word(result));
+		if (result == outcome::unarranged)
+			printf(", %d could not be arranged", n);
+		else if (result == outcome::known)
+			printf(", %d known difference%s", n, n == 1 ? "" : "s");
+		else if (result == outcome::no_longer)
+			printf(", %d listed no longer differ%s", n, n == 1 ? "s" : "");
+		else if (result != outcome::ok && result != outcome::broken)
+			printf(", %d %s", n, word(result));
 	printf("; %s s in all.\n", fixed(wall, 1).c_str());
 
 	bool any = false;

@@ -67,6 +67,12 @@ void play(scenario &s, const options &o)
 	s.got = run(r);
 	if (feed[0] >= 0)
 		close(feed[0]);
+	judge(s);
+}
+
+// Sets the outcome and its reason from what s.got holds.
+void judge(scenario &s)
+{
 	if (!s.got.setup.empty()) {
 		s.result = outcome::unarranged;
 		s.why = s.got.setup;

@@ -20,6 +20,9 @@ enum class outcome {
 	broken,       // the platform's transcript or status broke it
 	unarranged,   // the scenario's premise could not be set up: nothing is judged
 	interrupted,  // the run was stopped before the scenario finished
+	// Listed in the expectations file (--expect): neither fails the run.
+	known,      // broke the contract as listed
+	no_longer,  // listed, but kept the contract
 };
 
 // What the runs of one scenario gave, counted.
@@ -43,15 +46,18 @@ struct scenario {
 	run_result got;
 	verdict v;  // the contract's verdict, when the scenario could be judged
 	outcome result = outcome::interrupted;
-	std::string why;    // the reason for result; empty for ok
-	bool done = false;  // play() has filled in the above
-	tally count;        // over all its runs
+	std::string why;     // the reason for result; empty for ok
+	std::string listed;  // the expectations file's reason; empty when not listed
+	bool done = false;   // play() has filled in the above
+	tally count;         // over all its runs
 };
 
 struct options {
 	std::vector<std::string> launcher;  // words put before the probe's path
 	std::vector<std::string> only;      // probe names; empty: all
 	std::string dir;                    // where the probes are
+	std::string expect;                 // the expectations file
+	std::string kernel;                 // a kernel image to boot and run the suite in
 	bool tap = false;
 	std::string junit;    // where to write a JUnit report; empty: nowhere
 	bool quiet = false;   // the summary alone
@@ -85,8 +91,10 @@ void fold(scenario &into, scenario &run, int nth,
           const std::vector<std::pair<std::string, std::string>> &seen);
 std::string counts(const tally &t);
 std::string spread(const std::map<std::string, int> &values);
+void judge(scenario &s);
 
 // report.cpp
+extern std::string platform;  // what the suite ran on, when not this machine
 std::string fixed(double x, int decimals);
 std::string title(const scenario &s);
 const char *word(outcome o);
@@ -96,6 +104,10 @@ std::string ending(const scenario &s);
 void show_stream(const char *name, const std::string &text, const char *lead);
 void report(const std::vector<scenario *> &list, const options &o, double wall);
 int exit_status(const std::vector<scenario *> &list);
+
+// expect.cpp
+void read_expectations(const std::string &file, std::deque<scenario> &all);
+void apply_expectations(const std::vector<scenario *> &list);
 
 // tap.cpp
 void report_tap(const std::vector<scenario *> &list);

@@ -1,5 +1,6 @@
 // The report in TAP: a plan line, then a result line per scenario. A
-// scenario that could not be arranged is a skip, not a failure.
+// scenario that could not be arranged is a skip, not a failure; a listed
+// one is a TODO, which does not fail the run either way.
 #include "suite/suite.h"
 
 #include <cstdio>
@@ -7,6 +8,8 @@
 void report_tap(const std::vector<scenario *> &list)
 {
 	printf("1..%zu\n", list.size());
+	if (!platform.empty())
+		printf("# ran on %s\n", platform.c_str());
 	int n = 0;
 	for (const scenario *s : list) {
 		++n;
@@ -18,12 +21,21 @@ void report_tap(const std::vector<scenario *> &list)
 			printf("ok %d - %s # SKIP could not arrange: %s\n", n, title(*s).c_str(),
 			       s->why.c_str());
 			continue;
+		case outcome::no_longer:
+			printf("ok %d - %s # TODO no longer differs: %s\n", n, title(*s).c_str(),
+			       s->listed.c_str());
+			continue;
+		case outcome::known:
 		case outcome::broken:
 		case outcome::interrupted:
 			break;
 		}
-		printf("not ok %d - %s\n", n, title(*s).c_str());
-		if (s->result == outcome::broken)
+		if (s->result == outcome::known)
+			printf("not ok %d - %s # TODO known difference: %s\n", n, title(*s).c_str(),
+			       s->listed.c_str());
+		else
+			printf("not ok %d - %s\n", n, title(*s).c_str());
+		if (s->result != outcome::interrupted)
 			printf("# %s (%s)\n", s->why.c_str(), ending(*s).c_str());
 		else
 			printf("# %s: %s (%s)\n", word(s->result), s->why.c_str(),

@@ -1,0 +1,104 @@
+// The expectations file: scenarios known to break their contract on the
+// platform at hand, each with the reason.
+//
+// One scenario a line: its title as the report shows it, or a probe's
+// name for all its scenarios, then a tab, then the reason. Lines that
+// begin with '#' and blank lines are skipped.
+//
+//	raiseprint	this C library rounds powl's result differently
+//	ductread (9001 holds "Hello, pipe!\0")	the sandbox closes descriptors above 1023
+#include "suite/suite.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+namespace
+{
+
+std::string trim(const std::string &s)
+{
+	std::size_t from = s.find_first_not_of(" \t\r"), to = s.find_last_not_of(" \t\r");
+	return from == std::string::npos ? "" : s.substr(from, to - from + 1);
+}
+
+// Takes line n of the file, neither blank nor a comment. first holds the
+// line that listed each scenario so far.
+void take(const std::string &l, const std::string &file, int n, std::deque<scenario> &all,
+          std::map<const scenario *, int> &first)
+{
+	std::string where = file + ":" + std::to_string(n) + ": ";
+	std::size_t tab = l.find('\t');
+	std::string name = trim(l.substr(0, tab));
+	std::string reason = tab == std::string::npos ? "" : trim(l.substr(tab + 1));
+	if (reason.empty())
+		bad_usage(where + "no reason after '" + name +
+		          "' (a tab separates the scenario from the reason)");
+	bool found = false;
+	for (scenario &s : all) {
+		if (name != title(s) && name != s.probe)
+			continue;
+		found = true;
+		if (first.count(&s))
+			bad_usage(where + "'" + title(s) + "' is already listed on line " +
+			          std::to_string(first[&s]));
+		first[&s] = n;
+		s.listed = reason;
+	}
+	if (!found)
+		bad_usage(where + "no scenario is called '" + name + "'");
+}
+
+}  // namespace
+
+// Marks every scenario the file lists; a file that cannot be read, a line
+// without a reason, or a name that is no scenario's is a usage error.
+void read_expectations(const std::string &file, std::deque<scenario> &all)
+{
+	FILE *f = fopen(file.c_str(), "r");
+	if (!f)
+		bad_usage("cannot read the expectations file " + file + ": " + strerror(errno));
+	std::string text;
+	char buf[4096];
+	for (std::size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+		text.append(buf, n);
+	bool failed = ferror(f);
+	fclose(f);
+	if (failed)
+		bad_usage("cannot read the expectations file " + file);
+
+	std::map<const scenario *, int> first;
+	int n = 0;
+	for (std::size_t at = 0; at < text.size();) {
+		std::size_t nl = text.find('\n', at);
+		if (nl == std::string::npos)
+			nl = text.size();
+		std::string l = text.substr(at, nl - at);
+		at = nl + 1;
+		n++;
+		if (!trim(l).empty() && l[0] != '#')
+			take(l, file, n, all, first);
+	}
+}
+
+// A listed scenario that broke its contract is a known difference; one
+// that kept it no longer differs. Neither fails the run. A scenario that
+// could not be arranged or was interrupted was not judged, so it stays so.
+void apply_expectations(const std::vector<scenario *> &list)
+{
+	auto listed = [](outcome o) {
+		return o == outcome::broken ? outcome::known
+		       : o == outcome::ok   ? outcome::no_longer
+		                            : o;
+	};
+	for (scenario *s : list) {
+		if (s->listed.empty())
+			continue;
+		s->result = listed(s->result);
+		std::map<outcome, int> runs;
+		for (const auto &[result, n] : s->count.outcomes)
+			runs[listed(result)] += n;
+		s->count.outcomes = runs;
+	}
+}
