@@ -390,8 +390,11 @@ void observe_end(observer &w, const run_opts &o, run_result &r)
 		w.failure = n, w.failed = true;
 	if (fd >= 0)
 		close(fd);
-	if (w.failed)
+	if (w.failed) {
 		w.setup = failed(w.failure, o);
+		r.exited = false;  // its status is the child's, not the program's: it never ran
+		r.code = -1;
+	}
 	for (int fd : {w.listener, w.parent, w.child})
 		if (fd >= 0)
 			close(fd);
