@@ -170,17 +170,19 @@ verdict check(const contract &c, const run_result &r)
 	std::map<std::string, std::string> bound;
 	std::string unverified;
 	std::vector<source> out = c.out, err = c.err;
-	if (!r.seen.asked || r.seen.pid > 0) {
+	auto form_only = [&](std::string &call) {
+		for (std::size_t at; (at = call.find("{=pid}")) != std::string::npos;) {
+			call.replace(at, 6, "{pid=int}");
+			unverified = r.seen.why_not;
+		}
+	};
+	if (!r.seen.asked || r.seen.pid > 0)
 		bound["pid"] = itos(r.seen.asked ? r.seen.pid : r.pid);
-	} else {
+	else
 		for (auto *list : {&out, &err})
 			for (source &s : *list)
 				for (std::string &call : s.calls)
-					for (std::size_t at;
-					     (at = call.find("{=pid}")) != std::string::npos;)
-						call.replace(at, 6, "{pid=int}"),
-						        unverified = r.seen.why_not;
-	}
+					form_only(call);
 	verdict e = match(err, r.err, bound);
 	if (!e.ok) {
 		e.why = "stderr " + e.why;

@@ -45,8 +45,13 @@ void send_note(const observer &w, const note &n, int fd)
 		c->cmsg_len = CMSG_LEN(sizeof(int));
 		memcpy(CMSG_DATA(c), &fd, sizeof fd);
 	}
-	if (sendmsg(w.child, &m, MSG_NOSIGNAL) != (ssize_t)sizeof n && fd >= 0)
-		_exit(127);  // the filter without anyone to answer it would fail getpid
+	if (sendmsg(w.child, &m, MSG_NOSIGNAL) != (ssize_t)sizeof n && fd >= 0) {
+		// The filter without anyone to answer it would fail getpid. With
+		// its listener closed, exit_group fails too and _exit falls back
+		// on exit, which the filter lets go.
+		close(fd);
+		_exit(127);
+	}
 }
 
 // Reads a note; the listener, when one came with it, into *fd. 0 at the
@@ -251,9 +256,8 @@ void look(observer &w, const seccomp_notif &req)
 		w.pids.push_back((pid_t)tgid[0]);
 	if (req.data.nr == __NR_read && w.fd_at_read < 0)
 		w.fd_at_read = fd_open;
-	else if (fd_open >= 0)
-		w.fd_later =
-		        fd_open;  // for when its read is not seen (an emulator may not make it)
+	else if (fd_open >= 0)  // for when its read is not seen: an emulator may not make it
+		w.fd_later = fd_open;
 }
 
 }  // namespace
