@@ -229,9 +229,8 @@ void look(observer &w, const seccomp_notif &req)
 {
 	pid_t tid = (pid_t)req.pid;
 	std::string dir = "/proc/" + std::to_string(tid);
-	auto known = std::find_if(w.seen.begin(), w.seen.end(),
-	                          [&](const auto &s) { return s.first == tid; });
-	if (known == w.seen.end() &&
+	bool known = std::find(w.threads.begin(), w.threads.end(), tid) != w.threads.end();
+	if (!known &&
 	    (w.needle.empty() || slurp(dir + "/maps").find(w.needle) == std::string::npos))
 		return;
 	std::string status = slurp(dir + "/status");
@@ -250,10 +249,13 @@ void look(observer &w, const seccomp_notif &req)
 	if (ioctl(w.listener, SECCOMP_IOCTL_NOTIF_ID_VALID, &req.id) != 0 || tgid.empty() ||
 	    ns.empty())
 		return;
-	if (known == w.seen.end())
-		w.seen.emplace_back(tid, (pid_t)ns.back());
-	if (std::find(w.pids.begin(), w.pids.end(), tgid[0]) == w.pids.end())
-		w.pids.push_back((pid_t)tgid[0]);
+	if (!known)
+		w.threads.push_back(tid);
+	auto p = std::find_if(w.probes.begin(), w.probes.end(),
+	                      [&](const observer::process &x) { return x.here == tgid[0]; });
+	if (p == w.probes.end())
+		p = w.probes.insert(p, {(pid_t)tgid[0], (pid_t)ns.back()});
+	p->getpid |= req.data.nr == __NR_getpid;
 	if (req.data.nr == __NR_read && w.fd_at_read < 0)
 		w.fd_at_read = fd_open;
 	else if (fd_open >= 0)  // for when its read is not seen: an emulator may not make it
@@ -409,11 +411,19 @@ void observe_end(observer &w, const run_opts &o, run_result &r)
 		return;
 
 	bool direct = o.argv[0] == o.observe.probe;  // exec'd in place by the runner's child
-	r.seen.ran = !w.pids.empty();
+	r.seen.ran = !w.probes.empty();
 	r.seen.fd_open = w.fd_at_read >= 0 ? w.fd_at_read : w.fd_later;
-	if (w.pids.size() == 1)
-		r.seen.pid = w.seen[0].second;
-	else if (w.pids.size() > 1)
+	// The probe's process is the one that asked for its pid, or else the
+	// only one seen (a helper that shares its memory may only exit).
+	std::vector<pid_t> asked;
+	for (const observer::process &p : w.probes)
+		if (p.getpid)
+			asked.push_back(p.own);
+	if (asked.empty() && w.probes.size() == 1)
+		asked.push_back(w.probes[0].own);
+	if (asked.size() == 1)
+		r.seen.pid = asked[0];
+	else if (!w.probes.empty())
 		r.seen.why_not = "more than one process ran the probe's file";
 	else if (direct)
 		r.seen.pid = r.pid;

@@ -61,12 +61,16 @@ struct observer {
 	bool no_new_privs = false;  // needed without CAP_SYS_ADMIN
 	rlim_t nr_open = 0;         // the kernel's bound on descriptors
 	sock_filter filter[10] = {};
-	std::string needle;   // " MAJ:MIN INODE " as /proc/PID/maps shows the probe's file
-	std::string why_not;  // why the filter is not in place
-	std::vector<std::pair<pid_t, pid_t>> seen;  // the probe's threads: {thread here, pid}
-	std::vector<pid_t> pids;                    // the probe's processes, pids here
-	int fd_at_read = -1, fd_later = -1;         // observed.fd_open at the read, and else
-	child_note failure;                         // a step that failed, when failed
+	std::string needle;          // " MAJ:MIN INODE " as /proc/PID/maps shows the probe's file
+	std::string why_not;         // why the filter is not in place
+	std::vector<pid_t> threads;  // callers seen to map the probe's file
+	struct process {
+		pid_t here, own;      // its pid in our namespace and in its own
+		bool getpid = false;  // it asked for its pid
+	};
+	std::vector<process> probes;
+	int fd_at_read = -1, fd_later = -1;  // observed.fd_open at the read, and else
+	child_note failure;                  // a step that failed, when failed
 	bool failed = false;
 	std::string setup;  // why the child could not be set up
 };
