@@ -274,12 +274,12 @@ bool observe_prepare(observer &w, const run_opts &o, run_result &r)
 	w.parent = sv[0];
 	w.child = sv[1];
 	// The child keeps its end open until exec: it must not be one of the
-	// descriptors the child places.
+	// descriptors the child places, nor 0, 1 or 2 (when ours were closed).
 	auto taken = [&](int fd) {
-		return std::any_of(o.fds.begin(), o.fds.end(),
-		                   [&](const auto &f) { return f.first == fd; });
+		return fd < 3 || std::any_of(o.fds.begin(), o.fds.end(),
+		                             [&](const auto &f) { return f.first == fd; });
 	};
-	for (int from = w.child + 1; taken(w.child); from++) {
+	for (int from = std::max(w.child + 1, 3); taken(w.child); from++) {
 		int moved = fcntl(w.child, F_DUPFD_CLOEXEC, from);
 		if (moved < 0)
 			break;  // then dup2 replaces it, and the child's later words are lost
@@ -315,9 +315,12 @@ void observe_child(observer &w)
 	else if (w.no_new_privs && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
 		n.err = errno;
 	else {
+		// SPEC_ALLOW: where the kernel would turn on its speculative store
+		// bypass mitigation for filtered tasks, the probe must run as unfiltered.
 		sock_fprog p = {(unsigned short)(sizeof w.filter / sizeof *w.filter), w.filter};
 		fd = (int)syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
-		                  SECCOMP_FILTER_FLAG_NEW_LISTENER, &p);
+		                  SECCOMP_FILTER_FLAG_NEW_LISTENER | SECCOMP_FILTER_FLAG_SPEC_ALLOW,
+		                  &p);
 		if (fd < 0)
 			n.err = errno;
 	}
