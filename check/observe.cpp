@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -151,6 +152,26 @@ std::string maps_key(const std::string &path)
 	return maps.substr(f, ino_end + 1 - f);
 }
 
+// The string at addr in pid's memory; empty when it cannot be read.
+std::string read_string(pid_t pid, unsigned long addr)
+{
+	std::string s;
+	char buf[256];
+	while (s.size() < 4096) {
+		// Never across a page: the next one may not be mapped.
+		std::size_t room = sizeof buf - addr % sizeof buf;
+		iovec here = {buf, room}, there = {(void *)addr, room};
+		ssize_t k = process_vm_readv(pid, &here, 1, &there, 1, 0);
+		if (k <= 0)
+			break;
+		if (const char *end = (const char *)memchr(buf, 0, k))
+			return s.append(buf, end - buf);
+		s.append(buf, k);
+		addr += k;
+	}
+	return "";
+}
+
 bool capable(int cap)
 {
 	__user_cap_header_struct h = {_LINUX_CAPABILITY_VERSION_3, 0};
@@ -171,18 +192,19 @@ bool privileged(const std::string &path)
 
 void build_filter(observer &w, int fd)
 {
-	// Stops getpid, exit_group and read(fd) of x86-64 callers for the
-	// parent; lets every other call go.
+	// Stops getpid, exit_group, execve and read(fd) of x86-64 callers for
+	// the parent; lets every other call go.
 	const unsigned nr = offsetof(seccomp_data, nr), arch = offsetof(seccomp_data, arch),
 	               arg0 = offsetof(seccomp_data,
 	                               args[0]);  // its low half: x86-64 is little-endian
 	const unsigned read_nr = fd >= 0 ? __NR_read : ~0U;  // ~0: no call has that number
 	sock_filter f[] = {
 	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, arch),
-	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 0, 6),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 0, 7),
 	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, nr),
-	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_getpid, 5, 0),
-	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_exit_group, 4, 0),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_getpid, 6, 0),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_exit_group, 5, 0),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_execve, 4, 0),
 	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, read_nr, 0, 2),
 	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, arg0),
 	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (unsigned)fd, 1, 0),
@@ -230,9 +252,24 @@ void look(observer &w, const seccomp_notif &req)
 	pid_t tid = (pid_t)req.pid;
 	std::string dir = "/proc/" + std::to_string(tid);
 	bool known = std::find(w.threads.begin(), w.threads.end(), tid) != w.threads.end();
-	if (!known &&
-	    (w.needle.empty() || slurp(dir + "/maps").find(w.needle) == std::string::npos))
+	if (req.data.nr == __NR_execve) {
+		// An exec of the probe: when the same caller ends without having
+		// become the probe, that exec failed.
+		std::string path = read_string(tid, req.data.args[0]);
+		std::size_t slash = path.rfind('/');
+		if (path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos,
+		                 w.name) == 0 &&
+		    ioctl(w.listener, SECCOMP_IOCTL_NOTIF_ID_VALID, &req.id) == 0)
+			w.execs.push_back(tid);
 		return;
+	}
+	if (!known &&
+	    (w.needle.empty() || slurp(dir + "/maps").find(w.needle) == std::string::npos)) {
+		if (req.data.nr == __NR_exit_group &&
+		    std::find(w.execs.begin(), w.execs.end(), tid) != w.execs.end())
+			w.exec_failed = true;
+		return;
+	}
 	std::string status = slurp(dir + "/status");
 	std::vector<long> tgid = status_field(status, "Tgid:"),
 	                  ns = status_field(status, "NStgid:");
@@ -294,6 +331,7 @@ bool observe_prepare(observer &w, const run_opts &o, run_result &r)
 		return true;
 	w.fd = o.observe.fd;
 	w.needle = maps_key(o.observe.probe);
+	w.name = o.observe.probe.substr(o.observe.probe.rfind('/') + 1);
 	w.no_new_privs = !capable(CAP_SYS_ADMIN);
 	if (w.no_new_privs && o.argv[0] != o.observe.probe && privileged(o.argv[0])) {
 		w.why_not = "the launcher is setuid or has file capabilities, and the runner "
@@ -444,4 +482,6 @@ void observe_end(observer &w, const run_opts &o, run_result &r)
 	         (r.seen.watching || (!direct && r.out.empty())))
 		r.setup = "the launcher could not start the probe (exit " + std::to_string(r.code) +
 		          ")";
+	else if (w.exec_failed && !r.seen.ran)
+		r.setup = "the launcher could not start the probe (its exec failed)";
 }

@@ -1,12 +1,13 @@
 // Seeing which process is the probe, whatever starts it, and hearing why a
 // child could not be set up.
 //
-// The child installs a seccomp filter that stops getpid, exit_group and
-// (when asked) read on one descriptor with SECCOMP_RET_USER_NOTIF, then
-// execs. Every descendant inherits the filter, so each such call of any
-// of them reaches the parent while the caller waits. A caller that maps
-// the probe's file is the probe's process (under an emulator or a loader
-// too); its pid is the last field of NStgid in its /proc status.
+// The child installs a seccomp filter that stops getpid, exit_group,
+// execve and (when asked) read on one descriptor with
+// SECCOMP_RET_USER_NOTIF, then execs. Every descendant inherits the
+// filter, so each such call of any of them reaches the parent while the
+// caller waits. A caller that maps the probe's file is the probe's process
+// (under an emulator or a loader too); its pid is the last field of
+// NStgid in its /proc status.
 #ifndef CHECK_OBSERVE_H
 #define CHECK_OBSERVE_H
 
@@ -60,7 +61,7 @@ struct observer {
 	bool install = false;
 	bool no_new_privs = false;  // needed without CAP_SYS_ADMIN
 	rlim_t nr_open = 0;         // the kernel's bound on descriptors
-	sock_filter filter[10] = {};
+	sock_filter filter[11] = {};
 	std::string needle;          // " MAJ:MIN INODE " as /proc/PID/maps shows the probe's file
 	std::string why_not;         // why the filter is not in place
 	std::vector<pid_t> threads;  // callers seen to map the probe's file
@@ -69,6 +70,9 @@ struct observer {
 		bool getpid = false;  // it asked for its pid
 	};
 	std::vector<process> probes;
+	std::string name;                    // the probe's file name
+	std::vector<pid_t> execs;            // callers that exec'd a file of that name
+	bool exec_failed = false;            // one of them ended without becoming the probe
 	int fd_at_read = -1, fd_later = -1;  // observed.fd_open at the read, and else
 	child_note failure;                  // a step that failed, when failed
 	bool failed = false;

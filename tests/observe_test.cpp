@@ -4,6 +4,7 @@
 #include "tests/common.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -155,6 +156,16 @@ TEST(Observer, NamesWhatTheChildCouldNotDo)
 	r = observed_run("selfreport", {"/bin/sh", "-c", "exec / \"$@\"", "sh"});
 	EXPECT_EQ(r.setup, "the launcher could not start the probe (exit 126)");
 
+	// A launcher whose exec of the probe fails, whatever its status.
+	r = observed_run("selfreport",
+	                 {"/bin/sh", "-c", "\"/nonexistent/${1##*/}\"; exit 1", "sh"});
+	EXPECT_EQ(r.setup, "the launcher could not start the probe (its exec failed)");
+
+	// A probe killed behind a launcher is no setup failure, seen or not.
+	r = observed_run("selfreport", {"/bin/sh", "-c", "\"$@\" & kill -SEGV $!; wait $!", "sh"});
+	EXPECT_EQ(r.setup, "");
+	EXPECT_TRUE(r.exited && r.code == 128 + SIGSEGV) << describe(r);
+
 	// The probe itself ending with 127 is the probe's status, not a setup failure.
 	r = observed_run("selfreport", {"/bin/sh", "-c", "\"$@\"; exit 127", "sh"});
 	EXPECT_EQ(r.setup, "");
@@ -179,6 +190,7 @@ protected:
 		                 "[ \"$n\" -gt 2 ] && eval \"exec $n<&-\"; done; "
 		                 "exec \"$@\"' bash \"$@\"\n");
 		script("noloader", "exec /nonexistent/loader \"$@\"\n");
+		script("badpath", "\"/nonexistent/${1##*/}\"\nexit 1\n");
 		// A probe directory whose selfreport prints its parent's pid.
 		ASSERT_EQ(mkdir((dir + "/probes").c_str(), 0755), 0);
 		ASSERT_EQ(symlink(OTHERPID, (dir + "/probes/selfreport").c_str()), 0);
@@ -298,6 +310,11 @@ TEST_F(Observed, LauncherThatCannotStartTheProbeCannotArrange)
 	          2u)
 	        << r.out;
 	EXPECT_EQ(r.out.find("BROKEN"), std::string::npos);
+
+	r = suite({"--tap", "--launcher", launcher("badpath"), "--only", "selfreport"});
+	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(r.out, "1..1\nok 1 - selfreport # SKIP could not arrange: the launcher could "
+	                 "not start the probe (its exec failed)\n");
 }
 
 TEST_F(Observed, WithoutSeccompPidLinesAreCheckedForTheirFormOnly)
