@@ -27,8 +27,11 @@ contract selfreport();
 contract tickspan(bool clock_ok = true);
 contract raiseprint();
 
-// Matches r against c. "pid" is bound to the child's pid; the names the
-// patterns bind come back in the verdict.
+// Matches r against c. "pid" is bound to the probe's pid as observed (to
+// the child's when run() was not asked to observe); where it could not be
+// observed, the pid lines are checked for their form and an ok verdict's
+// why says "pid not verified: ...". The names the patterns bind come back
+// in the verdict.
 verdict check(const contract &c, const run_result &r);
 
 #endif

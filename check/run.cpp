@@ -26,8 +26,9 @@ double since(clk::time_point t0)
 	return std::chrono::duration<double>(clk::now() - t0).count();
 }
 
-[[noreturn]] void die(const char *what)
+[[noreturn]] void die(observer &w, child_step step, const char *what, long a = 0, long b = 0)
 {
+	observe_failed(w, step, errno, a, b);
 	(void)!write(2, what, strlen(what));
 	(void)!write(2, " failed in the child\n", 21);
 	_exit(127);
@@ -58,7 +59,7 @@ bool open_pty(int *master, int *slave)
 // Between fork and exec only async-signal-safe calls: the parent may have
 // other threads, one of which may hold the allocator's lock.
 void child(const run_opts &o, char *const *argv, char *const *envp, const std::vector<int> &keep,
-           int out, int err)
+           int out, int err, observer &w)
 {
 	setpgid(0, 0);
 	sigset_t none;
@@ -68,17 +69,28 @@ void child(const run_opts &o, char *const *argv, char *const *envp, const std::v
 
 	int in = open("/dev/null", O_RDONLY);
 	if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
-		die("redirecting 0, 1 and 2");
+		die(w, step_redirect, "redirecting 0, 1 and 2");
+	observe_child(w);
 
+	// Room for the highest target: the hard limit too where we may raise
+	// it (CAP_SYS_RESOURCE), as far as the kernel allows.
+	int top = -1;
+	for (auto [target, source] : o.fds)
+		top = std::max(top, target);
 	rlimit nofile;
 	getrlimit(RLIMIT_NOFILE, &nofile);
-	if (!keep.empty() && nofile.rlim_cur <= (rlim_t)keep.back()) {
-		nofile.rlim_cur = nofile.rlim_max;
-		setrlimit(RLIMIT_NOFILE, &nofile);
+	if (top >= 0 && nofile.rlim_cur <= (rlim_t)top) {
+		rlimit want = nofile;
+		if (want.rlim_max <= (rlim_t)top)
+			want.rlim_max = w.nr_open;
+		want.rlim_cur = want.rlim_max;
+		if (setrlimit(RLIMIT_NOFILE, &want) != 0)
+			die(w, step_fd_limit, "raising the open-file limit", top,
+			    (long)nofile.rlim_max);
 	}
 	for (auto [target, source] : o.fds)
 		if (dup2(source, target) < 0)
-			die("dup2");
+			die(w, step_place, "dup2", target);
 
 	// The program inherits nothing but 0, 1, 2 and the chosen targets.
 	int from = 3;
@@ -94,10 +106,10 @@ void child(const run_opts &o, char *const *argv, char *const *envp, const std::v
 	for (auto [resource, value] : o.limits) {
 		rlimit l = {value, value};
 		if (setrlimit(resource, &l) != 0)
-			die("setrlimit");
+			die(w, step_limit, "setrlimit", resource, (long)value);
 	}
 	execve(argv[0], argv, envp);
-	die("execve");
+	die(w, step_exec, "execve");
 }
 
 }  // namespace
@@ -114,7 +126,10 @@ run_result run(const run_opts &o)
 	for (const auto &e : o.env)
 		envp.push_back(const_cast<char *>(e.c_str()));
 	envp.push_back(nullptr);
-	std::vector<int> keep;
+	observer obs;
+	if (!observe_prepare(obs, o, r))
+		return r;
+	std::vector<int> keep = {obs.child};  // closed by exec
 	for (auto [target, source] : o.fds)
 		keep.push_back(target);
 	std::sort(keep.begin(), keep.end());
@@ -123,27 +138,32 @@ run_result run(const run_opts &o)
 	if (o.tty ? !open_pty(&out[0], &out[1]) : pipe2(out, O_CLOEXEC) != 0) {
 		r.setup =
 		        std::string(o.tty ? "no pseudo-terminal: " : "no pipe: ") + strerror(errno);
+		observe_end(obs, o, r);
 		return r;
 	}
 	if (pipe2(err, O_CLOEXEC) != 0) {
 		r.setup = std::string("no pipe: ") + strerror(errno);
 		close(out[0]);
 		close(out[1]);
+		observe_end(obs, o, r);
 		return r;
 	}
 
 	auto t0 = clk::now();
 	r.pid = fork();
 	if (r.pid == 0)
-		child(o, argv.data(), envp.data(), keep, out[1], o.err_to_out ? out[1] : err[1]);
+		child(o, argv.data(), envp.data(), keep, out[1], o.err_to_out ? out[1] : err[1],
+		      obs);
 	close(out[1]);
 	close(err[1]);
 	if (r.pid < 0) {
 		r.setup = std::string("fork failed: ") + strerror(errno);
 		close(out[0]);
 		close(err[0]);
+		observe_end(obs, o, r);
 		return r;
 	}
+	observe_started(obs, r);
 	int pidfd = (int)syscall(SYS_pidfd_open, r.pid, 0);
 
 	// Read both streams until every writer is gone (grandchildren
@@ -162,11 +182,14 @@ run_result run(const run_opts &o)
 			alive = false;
 			break;
 		}
-		pollfd p[3] = {{open_out ? out[0] : -1, POLLIN, 0},
+		pollfd p[4] = {{open_out ? out[0] : -1, POLLIN, 0},
 		               {open_err ? err[0] : -1, POLLIN, 0},
-		               {alive ? pidfd : -1, POLLIN, 0}};
-		if (poll(p, 3, std::min(left, 100)) < 0 && errno != EINTR)
+		               {alive ? pidfd : -1, POLLIN, 0},
+		               {obs.listener, POLLIN, 0}};
+		if (poll(p, 4, std::min(left, 100)) < 0 && errno != EINTR)
 			break;
+		if (p[3].revents)
+			observe_serve(obs, r, p[3].revents);
 		if (p[0].revents) {
 			ssize_t k = read(out[0], chunk, sizeof chunk);
 			if (k > 0) {
@@ -201,6 +224,7 @@ run_result run(const run_opts &o)
 	close(err[0]);
 	if (pidfd >= 0)
 		close(pidfd);
+	observe_end(obs, o, r);
 	return r;
 }
 

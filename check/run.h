@@ -3,6 +3,8 @@
 #ifndef CHECK_RUN_H
 #define CHECK_RUN_H
 
+#include "check/observe.h"
+
 #include <string>
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -18,6 +20,7 @@ struct run_opts {
 	bool err_to_out = false;       // stderr on the same pipe or terminal as stdout
 	double timeout = 30;           // seconds before the child's process group is killed
 	void (*in_child)() = nullptr;  // runs in the child just before exec
+	observe_opts observe;          // which process is the probe, and what it got
 };
 
 struct run_result {
@@ -31,6 +34,7 @@ struct run_result {
 	std::string out, err;
 	// Where each chunk of out began and when it arrived, seconds from start.
 	std::vector<std::pair<std::size_t, double>> out_times;
+	observed seen;  // the probe's process, when run_opts.observe asked for it
 };
 
 run_result run(const run_opts &o);

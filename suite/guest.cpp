@@ -154,7 +154,13 @@ std::string record(const scenario &s)
 	       field("code", std::to_string(r.code)) + field("signal", std::to_string(r.signal)) +
 	       field("timed_out", std::to_string(r.timed_out)) +
 	       field("seconds", fixed(r.seconds, 6)) + field("out", r.out) + field("err", r.err) +
-	       field("out_times", times) + field("end", "");
+	       field("out_times", times) + field("seen_asked", std::to_string(r.seen.asked)) +
+	       field("seen_watching", std::to_string(r.seen.watching)) +
+	       field("seen_why_not", r.seen.why_not) +
+	       field("seen_ran", std::to_string(r.seen.ran)) +
+	       field("seen_pid", std::to_string(r.seen.pid)) +
+	       field("seen_fd_open", std::to_string(r.seen.fd_open)) +
+	       field("seen_calls", std::to_string(r.seen.calls)) + field("end", "");
 }
 
 void send_results(const std::vector<scenario *> &list)
@@ -213,6 +219,20 @@ guest_report read_report(const std::string &wire)
 			r.timed_out = n != 0;
 		else if (key == "seconds")
 			r.seconds = atof(value.c_str());
+		else if (key == "seen_asked")
+			r.seen.asked = n != 0;
+		else if (key == "seen_watching")
+			r.seen.watching = n != 0;
+		else if (key == "seen_why_not")
+			r.seen.why_not = value;
+		else if (key == "seen_ran")
+			r.seen.ran = n != 0;
+		else if (key == "seen_pid")
+			r.seen.pid = (pid_t)n;
+		else if (key == "seen_fd_open")
+			r.seen.fd_open = (int)n;
+		else if (key == "seen_calls")
+			r.seen.calls = (unsigned)n;
 		else if (key == "out")
 			r.out = value;
 		else if (key == "err")

@@ -81,7 +81,7 @@ std::string padded(const std::string &text, std::size_t shown, std::size_t width
 // How the probe ended, in a few words, for the summary.
 std::string ending(const scenario &s)
 {
-	if (s.got.pid < 0)
+	if (s.got.pid < 0 || describe(s.got) == "not started")
 		return "not started";
 	if (s.got.timed_out)
 		return "timed out after " + fixed(s.got.seconds, 1) + " s";

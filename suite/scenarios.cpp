@@ -49,6 +49,7 @@ void play(scenario &s, const options &o)
 	r.argv.push_back(o.dir + "/" + s.probe);
 	r.tty = s.tty;
 	r.timeout = 60;
+	r.observe.probe = r.argv.back();
 	int feed[2] = {-1, -1};
 	if (s.fed) {
 		// The partner's side: fill the pipe, close its write end, hand
@@ -63,15 +64,16 @@ void play(scenario &s, const options &o)
 		}
 		close(feed[1]);
 		r.fds.push_back({9001, feed[0]});
+		r.observe.fd = 9001;
 	}
 	s.got = run(r);
 	if (feed[0] >= 0)
 		close(feed[0]);
-	judge(s);
+	judge(s, o);
 }
 
 // Sets the outcome and its reason from what s.got holds.
-void judge(scenario &s)
+void judge(scenario &s, const options &o)
 {
 	if (!s.got.setup.empty()) {
 		s.result = outcome::unarranged;
@@ -84,7 +86,16 @@ void judge(scenario &s)
 	s.why = s.v.why;
 	// Patterns name the pid the probe must print; say which one it is.
 	for (std::size_t at; (at = s.why.find("{=pid}")) != std::string::npos;)
-		s.why.replace(at, 6, std::to_string(s.got.pid));
+		s.why.replace(at, 6, std::to_string(s.got.seen.pid));
+	// Without descriptor 9001, where the runner could not see whether the
+	// launcher passed it on: no verdict on the platform.
+	if (s.fed && !s.v.ok && s.got.seen.fd_open < 0 && !o.launcher.empty() &&
+	    check(ductread("", true), s.got).ok) {
+		s.result = outcome::unarranged;
+		s.why = "descriptor 9001 did not reach the probe, and whether the launcher passed "
+		        "it could not be seen: " +
+		        (s.got.seen.why_not.empty() ? "its read was not seen" : s.got.seen.why_not);
+	}
 	s.done = true;
 }
 

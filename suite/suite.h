@@ -91,7 +91,7 @@ void fold(scenario &into, scenario &run, int nth,
           const std::vector<std::pair<std::string, std::string>> &seen);
 std::string counts(const tally &t);
 std::string spread(const std::map<std::string, int> &values);
-void judge(scenario &s);
+void judge(scenario &s, const options &o);
 
 // report.cpp
 extern std::string platform;  // what the suite ran on, when not this machine

@@ -16,6 +16,8 @@ void report_tap(const std::vector<scenario *> &list)
 		switch (s->result) {
 		case outcome::ok:
 			printf("ok %d - %s\n", n, title(*s).c_str());
+			if (!s->why.empty())  // what was not verified
+				printf("# %s\n", s->why.c_str());
 			continue;
 		case outcome::unarranged:
 			printf("ok %d - %s # SKIP could not arrange: %s\n", n, title(*s).c_str(),

@@ -479,7 +479,7 @@ double check_kernel(const std::vector<scenario *> &list, const options &o)
 			continue;
 		}
 		s->got = got->second;
-		judge(*s);
+		judge(*s, o);
 	}
 	for (scenario *s : list) {
 		scenario run = *s;

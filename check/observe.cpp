@@ -1,0 +1,487 @@
+#include "check/observe.h"
+
+#include "check/run.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/capability.h>
+#include <linux/seccomp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/uio.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace
+{
+
+using note = child_note;
+
+const int first = -1;
+
+void send_note(const observer &w, const note &n, int fd)
+{
+	iovec io = {const_cast<note *>(&n), sizeof n};
+	alignas(cmsghdr) char room[CMSG_SPACE(sizeof(int))] = {};
+	msghdr m = {};
+	m.msg_iov = &io;
+	m.msg_iovlen = 1;
+	if (fd >= 0) {
+		m.msg_control = room;
+		m.msg_controllen = sizeof room;
+		cmsghdr *c = CMSG_FIRSTHDR(&m);
+		c->cmsg_level = SOL_SOCKET;
+		c->cmsg_type = SCM_RIGHTS;
+		c->cmsg_len = CMSG_LEN(sizeof(int));
+		memcpy(CMSG_DATA(c), &fd, sizeof fd);
+	}
+	if (sendmsg(w.child, &m, MSG_NOSIGNAL) != (ssize_t)sizeof n && fd >= 0) {
+		// The filter without anyone to answer it would fail getpid. With
+		// its listener closed, exit_group fails too and _exit falls back
+		// on exit, which the filter lets go.
+		close(fd);
+		_exit(127);
+	}
+}
+
+// Reads a note; the listener, when one came with it, into *fd. 0 at the
+// end, -1 on an error or when nothing is there yet.
+ssize_t recv_note(const observer &w, note &n, int *fd, int flags)
+{
+	iovec io = {&n, sizeof n};
+	alignas(cmsghdr) char room[CMSG_SPACE(sizeof(int))] = {};
+	msghdr m = {};
+	m.msg_iov = &io;
+	m.msg_iovlen = 1;
+	m.msg_control = room;
+	m.msg_controllen = sizeof room;
+	ssize_t k;
+	do
+		k = recvmsg(w.parent, &m, MSG_CMSG_CLOEXEC | flags);
+	while (k < 0 && errno == EINTR);
+	cmsghdr *c = k > 0 ? CMSG_FIRSTHDR(&m) : nullptr;
+	if (c && c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS)
+		memcpy(fd, CMSG_DATA(c), sizeof *fd);
+	if (k > 0 && (m.msg_flags & MSG_CTRUNC))
+		n.err = -EMFILE;  // the listener did not fit
+	return k == (ssize_t)sizeof n ? k : k <= 0 ? k : -1;
+}
+
+std::string slurp(const std::string &path)
+{
+	std::string s;
+	int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return s;
+	char buf[16384];
+	ssize_t k;
+	while ((k = read(fd, buf, sizeof buf)) > 0 || (k < 0 && errno == EINTR))
+		if (k > 0)
+			s.append(buf, k);
+	close(fd);
+	return s;
+}
+
+// The numbers of one "Name:" line of a /proc status, in order.
+std::vector<long> status_field(const std::string &status, const char *name)
+{
+	std::vector<long> v;
+	std::size_t at = status.find(std::string("\n") + name);
+	if (at == std::string::npos)
+		return v;
+	at += strlen(name) + 1;
+	std::size_t end = status.find('\n', at);
+	std::string line = status.substr(at, end - at);
+	char *p = line.data();
+	for (;;) {
+		char *next;
+		long x = strtol(p, &next, 10);
+		if (next == p)
+			break;
+		v.push_back(x);
+		p = next;
+	}
+	return v;
+}
+
+// " MAJ:MIN INODE " as the kernel shows the file in /proc/PID/maps: read
+// from our own maps with the file mapped, so it holds on any file system
+// (overlays show the file underneath). From stat() when that fails.
+std::string maps_key(const std::string &path)
+{
+	int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	struct stat st;
+	if (fd < 0 || fstat(fd, &st) != 0) {
+		if (fd >= 0)
+			close(fd);
+		return "";
+	}
+	char key[64];
+	snprintf(key, sizeof key, " %02x:%02x %lu ", major(st.st_dev), minor(st.st_dev),
+	         (unsigned long)st.st_ino);
+	void *p = mmap(nullptr, 1, PROT_READ, MAP_PRIVATE, fd, 0);
+	close(fd);
+	if (p == MAP_FAILED)
+		return key;
+	char start[32];
+	snprintf(start, sizeof start, "%08lx-", (unsigned long)p);
+	std::string maps = slurp("/proc/self/maps");
+	munmap(p, 1);
+	std::size_t at = maps.starts_with(start) ? 0 : maps.find(std::string("\n") + start);
+	if (at == std::string::npos)
+		return key;
+	// start-end perms offset dev inode
+	std::size_t f = at, eol = maps.find('\n', at + 1);
+	for (int i = 0; i < 3 && f != std::string::npos; i++)
+		f = maps.find(' ', f + 1);
+	std::size_t ino_end =
+	        f == std::string::npos ? f : maps.find(' ', maps.find(' ', f + 1) + 1);
+	if (ino_end == std::string::npos || ino_end > eol)
+		return key;
+	return maps.substr(f, ino_end + 1 - f);
+}
+
+// The string at addr in pid's memory; empty when it cannot be read.
+std::string read_string(pid_t pid, unsigned long addr)
+{
+	std::string s;
+	char buf[256];
+	while (s.size() < 4096) {
+		// Never across a page: the next one may not be mapped.
+		std::size_t room = sizeof buf - addr % sizeof buf;
+		iovec here = {buf, room}, there = {(void *)addr, room};
+		ssize_t k = process_vm_readv(pid, &here, 1, &there, 1, 0);
+		if (k <= 0)
+			break;
+		if (const char *end = (const char *)memchr(buf, 0, k))
+			return s.append(buf, end - buf);
+		s.append(buf, k);
+		addr += k;
+	}
+	return "";
+}
+
+bool capable(int cap)
+{
+	__user_cap_header_struct h = {_LINUX_CAPABILITY_VERSION_3, 0};
+	__user_cap_data_struct d[2] = {};
+	if (syscall(SYS_capget, &h, d) != 0)
+		return false;
+	return d[cap / 32].effective & (1u << (cap % 32));
+}
+
+// Whether exec of path raises privileges, which no_new_privs forbids.
+bool privileged(const std::string &path)
+{
+	struct stat st;
+	if (stat(path.c_str(), &st) == 0 && (st.st_mode & (S_ISUID | S_ISGID)))
+		return true;
+	return getxattr(path.c_str(), "security.capability", nullptr, 0) >= 0;
+}
+
+void build_filter(observer &w, int fd)
+{
+	// Stops getpid, exit_group, execve and read(fd) of x86-64 callers for
+	// the parent; lets every other call go.
+	const unsigned nr = offsetof(seccomp_data, nr), arch = offsetof(seccomp_data, arch),
+	               arg0 = offsetof(seccomp_data,
+	                               args[0]);  // its low half: x86-64 is little-endian
+	const unsigned read_nr = fd >= 0 ? __NR_read : ~0U;  // ~0: no call has that number
+	sock_filter f[] = {
+	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, arch),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 0, 7),
+	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, nr),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_getpid, 6, 0),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_exit_group, 5, 0),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_execve, 4, 0),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, read_nr, 0, 2),
+	        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, arg0),
+	        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (unsigned)fd, 1, 0),
+	        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+	        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
+	};
+	static_assert(sizeof f == sizeof w.filter);
+	memcpy(w.filter, f, sizeof f);
+}
+
+const char *limit_name(long resource)
+{
+	static const char *const names[] = {
+	        "RLIMIT_CPU",      "RLIMIT_FSIZE", "RLIMIT_DATA",   "RLIMIT_STACK",
+	        "RLIMIT_CORE",     "RLIMIT_RSS",   "RLIMIT_NPROC",  "RLIMIT_NOFILE",
+	        "RLIMIT_MEMLOCK",  "RLIMIT_AS",    "RLIMIT_LOCKS",  "RLIMIT_SIGPENDING",
+	        "RLIMIT_MSGQUEUE", "RLIMIT_NICE",  "RLIMIT_RTPRIO", "RLIMIT_RTTIME"};
+	return resource >= 0 && resource < (long)(sizeof names / sizeof *names) ? names[resource]
+	                                                                        : "a resource";
+}
+
+std::string failed(const note &n, const run_opts &o)
+{
+	std::string why = strerror(n.err);
+	switch (n.step) {
+	case step_redirect:
+		return "could not redirect descriptors 0, 1 and 2: " + why;
+	case step_fd_limit:
+		return "the open-file limit is " + std::to_string(n.b) + "; descriptor " +
+		       std::to_string(n.a) + " needs more";
+	case step_place:
+		return "could not place descriptor " + std::to_string(n.a) + ": " + why;
+	case step_limit:
+		return std::string("could not set the limit ") + limit_name(n.a) + " to " +
+		       std::to_string(n.b) + ": " + why;
+	case step_exec:
+		return "could not start " + o.argv[0] + ": " + why;
+	}
+	return "the child failed before exec";
+}
+
+// Looks at the caller of one notification while it waits.
+void look(observer &w, const seccomp_notif &req)
+{
+	pid_t tid = (pid_t)req.pid;
+	std::string dir = "/proc/" + std::to_string(tid);
+	bool known = std::find(w.threads.begin(), w.threads.end(), tid) != w.threads.end();
+	if (req.data.nr == __NR_execve) {
+		// An exec of the probe: when the same caller ends without having
+		// become the probe, that exec failed.
+		std::string path = read_string(tid, req.data.args[0]);
+		std::size_t slash = path.rfind('/');
+		if (path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos,
+		                 w.name) == 0 &&
+		    ioctl(w.listener, SECCOMP_IOCTL_NOTIF_ID_VALID, &req.id) == 0)
+			w.execs.push_back(tid);
+		return;
+	}
+	if (!known &&
+	    (w.needle.empty() || slurp(dir + "/maps").find(w.needle) == std::string::npos)) {
+		if (req.data.nr == __NR_exit_group &&
+		    std::find(w.execs.begin(), w.execs.end(), tid) != w.execs.end())
+			w.exec_failed = true;
+		return;
+	}
+	std::string status = slurp(dir + "/status");
+	std::vector<long> tgid = status_field(status, "Tgid:"),
+	                  ns = status_field(status, "NStgid:");
+	int fd_open = -1;
+	if (w.fd >= 0) {
+		struct stat st;
+		std::string link = dir + "/fd/" + std::to_string(w.fd);
+		if (lstat(link.c_str(), &st) == 0)
+			fd_open = 1;
+		else if (errno == ENOENT)
+			fd_open = 0;
+	}
+	// The caller may have been killed and its pid reused while we read.
+	if (ioctl(w.listener, SECCOMP_IOCTL_NOTIF_ID_VALID, &req.id) != 0 || tgid.empty() ||
+	    ns.empty())
+		return;
+	if (!known)
+		w.threads.push_back(tid);
+	auto p = std::find_if(w.probes.begin(), w.probes.end(),
+	                      [&](const observer::process &x) { return x.here == tgid[0]; });
+	if (p == w.probes.end())
+		p = w.probes.insert(p, {(pid_t)tgid[0], (pid_t)ns.back()});
+	p->getpid |= req.data.nr == __NR_getpid;
+	if (req.data.nr == __NR_read && w.fd_at_read < 0)
+		w.fd_at_read = fd_open;
+	else if (fd_open >= 0)  // for when its read is not seen: an emulator may not make it
+		w.fd_later = fd_open;
+}
+
+}  // namespace
+
+bool observe_prepare(observer &w, const run_opts &o, run_result &r)
+{
+	int sv[2];
+	if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv) != 0) {
+		r.setup = std::string("no socket pair: ") + strerror(errno);
+		return false;
+	}
+	w.parent = sv[0];
+	w.child = sv[1];
+	// The child keeps its end open until exec: it must not be one of the
+	// descriptors the child places, nor 0, 1 or 2 (when ours were closed).
+	auto taken = [&](int fd) {
+		return fd < 3 || std::any_of(o.fds.begin(), o.fds.end(),
+		                             [&](const auto &f) { return f.first == fd; });
+	};
+	for (int from = std::max(w.child + 1, 3); taken(w.child); from++) {
+		int moved = fcntl(w.child, F_DUPFD_CLOEXEC, from);
+		if (moved < 0)
+			break;  // then dup2 replaces it, and the child's later words are lost
+		close(w.child);
+		w.child = moved;
+	}
+	std::string nr = slurp("/proc/sys/fs/nr_open");
+	w.nr_open = nr.empty() ? 1048576 : strtoul(nr.c_str(), nullptr, 10);
+
+	r.seen.asked = !o.observe.probe.empty();
+	if (!r.seen.asked)
+		return true;
+	w.fd = o.observe.fd;
+	w.needle = maps_key(o.observe.probe);
+	w.name = o.observe.probe.substr(o.observe.probe.rfind('/') + 1);
+	w.no_new_privs = !capable(CAP_SYS_ADMIN);
+	if (w.no_new_privs && o.argv[0] != o.observe.probe && privileged(o.argv[0])) {
+		w.why_not = "the launcher is setuid or has file capabilities, and the runner "
+		            "lacks CAP_SYS_ADMIN: the filter would need no_new_privs, which "
+		            "would take the launcher's privileges away";
+		return true;
+	}
+	build_filter(w, o.observe.fd);
+	w.install = true;
+	return true;
+}
+
+void observe_child(observer &w)
+{
+	note n = {first, 0, 0, 0};
+	int fd = -1;
+	if (!w.install)
+		n.err = -1;
+	else if (w.no_new_privs && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+		n.err = errno;
+	else {
+		// SPEC_ALLOW: where the kernel would turn on its speculative store
+		// bypass mitigation for filtered tasks, the probe must run as unfiltered.
+		sock_fprog p = {(unsigned short)(sizeof w.filter / sizeof *w.filter), w.filter};
+		fd = (int)syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
+		                  SECCOMP_FILTER_FLAG_NEW_LISTENER | SECCOMP_FILTER_FLAG_SPEC_ALLOW,
+		                  &p);
+		if (fd < 0)
+			n.err = errno;
+	}
+	send_note(w, n, fd);
+	if (fd >= 0)
+		close(fd);
+}
+
+void observe_failed(observer &w, child_step step, int err, long a, long b)
+{
+	send_note(w, {step, err, a, b}, -1);
+}
+
+void observe_started(observer &w, run_result &r)
+{
+	close(w.child);
+	w.child = -1;
+	note n = {};
+	int fd = -1;
+	ssize_t k = recv_note(w, n, &fd, 0);
+	if (k <= 0) {
+		w.setup = "the child ended before it could be set up";
+		return;
+	}
+	if (n.step != first) {
+		w.failure = n;  // told at the end, with the options
+		w.failed = true;
+		return;
+	}
+	if (n.err == -EMFILE) {
+		// The probe's getpid would fail without anyone to answer it.
+		w.setup = "the runner has no descriptor free for the filter's listener";
+		if (fd >= 0)
+			close(fd);
+		return;
+	}
+	if (fd >= 0) {
+		w.listener = fd;
+		r.seen.watching = true;
+	} else if (w.install) {
+		w.why_not = n.err == EACCES ? "seccomp refused the filter (no_new_privs and "
+		                              "CAP_SYS_ADMIN are both missing)"
+		                            : std::string("seccomp is not available (") +
+		                                      strerror(n.err) + ")";
+	}
+}
+
+bool observe_serve(observer &w, run_result &r, short revents)
+{
+	if (!(revents & POLLIN)) {
+		// Every process under the filter is gone.
+		close(w.listener);
+		w.listener = -1;
+		return false;
+	}
+	seccomp_notif req;
+	memset(&req, 0, sizeof req);
+	if (ioctl(w.listener, SECCOMP_IOCTL_NOTIF_RECV, &req) != 0)
+		return true;  // the caller went away (ENOENT), or a signal came
+	r.seen.calls++;
+	look(w, req);
+	seccomp_notif_resp resp;
+	memset(&resp, 0, sizeof resp);
+	resp.id = req.id;
+	resp.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+	ioctl(w.listener, SECCOMP_IOCTL_NOTIF_SEND, &resp);  // ENOENT: it went away meanwhile
+	return true;
+}
+
+void observe_end(observer &w, const run_opts &o, run_result &r)
+{
+	note n = {};
+	int fd = -1;
+	if (!w.failed && w.setup.empty() && recv_note(w, n, &fd, MSG_DONTWAIT) > 0 &&
+	    n.step != first)
+		w.failure = n, w.failed = true;
+	if (fd >= 0)
+		close(fd);
+	if (w.failed) {
+		w.setup = failed(w.failure, o);
+		r.exited = false;  // its status is the child's, not the program's: it never ran
+		r.code = -1;
+	}
+	for (int fd : {w.listener, w.parent, w.child})
+		if (fd >= 0)
+			close(fd);
+	w.listener = w.parent = w.child = -1;
+	if (r.setup.empty())
+		r.setup = w.setup;
+	if (!r.seen.asked)
+		return;
+
+	bool direct = o.argv[0] == o.observe.probe;  // exec'd in place by the runner's child
+	r.seen.ran = !w.probes.empty();
+	r.seen.fd_open = w.fd_at_read >= 0 ? w.fd_at_read : w.fd_later;
+	// The probe's process is the one that asked for its pid, or else the
+	// only one seen (a helper that shares its memory may only exit).
+	std::vector<pid_t> asked;
+	for (const observer::process &p : w.probes)
+		if (p.getpid)
+			asked.push_back(p.own);
+	if (asked.empty() && w.probes.size() == 1)
+		asked.push_back(w.probes[0].own);
+	if (asked.size() == 1)
+		r.seen.pid = asked[0];
+	else if (!w.probes.empty())
+		r.seen.why_not = "more than one process ran the probe's file";
+	else if (direct)
+		r.seen.pid = r.pid;
+	else if (r.seen.watching)
+		r.seen.why_not = "the probe's process was not seen";
+	else
+		r.seen.why_not = w.why_not;
+
+	if (!r.setup.empty())
+		return;
+	if (o.observe.fd >= 0 && r.seen.fd_open == 0)
+		r.setup = "the launcher did not pass descriptor " + std::to_string(o.observe.fd) +
+		          " to the probe";
+	else if (r.exited && (r.code == 126 || r.code == 127) && !r.seen.ran &&
+	         (r.seen.watching || (!direct && r.out.empty())))
+		r.setup = "the launcher could not start the probe (exit " + std::to_string(r.code) +
+		          ")";
+	else if (w.exec_failed && !r.seen.ran)
+		r.setup = "the launcher could not start the probe (its exec failed)";
+}

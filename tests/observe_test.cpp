@@ -1,0 +1,459 @@
+// The observer: run() finds the probe's own process behind any launcher,
+// tells whether descriptor 9001 reached it and why a child could not be
+// set up; probesuite keeps ok, BROKEN and could not arrange apart.
+#include "tests/common.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace
+{
+
+const std::string message("Hello, pipe!\0", 13);
+
+std::string path_of(const std::string &probe)
+{
+	return std::string(PROBE_DIR) + "/" + probe;
+}
+
+// Runs probe, observed, with argv's words before its path.
+run_result observed_run(const std::string &probe, std::vector<std::string> argv = {},
+                        bool fed = false)
+{
+	run_opts o;
+	o.argv = std::move(argv);
+	o.argv.push_back(path_of(probe));
+	o.observe.probe = path_of(probe);
+	int feed[2] = {-1, -1};
+	if (fed) {
+		EXPECT_EQ(pipe2(feed, O_CLOEXEC), 0);
+		EXPECT_EQ(write(feed[1], message.data(), message.size()), (ssize_t)message.size());
+		close(feed[1]);
+		o.fds.push_back({9001, feed[0]});
+		o.observe.fd = 9001;
+	}
+	run_result r = run(o);
+	if (feed[0] >= 0)
+		close(feed[0]);
+	return r;
+}
+
+// The pid in selfreport's second line; -1 when there is none.
+int printed_pid(const std::string &out)
+{
+	const std::string head = "Current process id number is: ";
+	std::size_t at = out.find(head);
+	return at == std::string::npos ? -1 : atoi(out.c_str() + at + head.size());
+}
+
+// Forks, runs its arguments as its child and passes on their status.
+const std::vector<std::string> forking = {"/bin/sh", "-c", "\"$@\"; exit $?", "sh"};
+// Runs its arguments as pid 1 of a new pid namespace.
+const std::vector<std::string> pid_namespace = {"unshare", "--user", "--map-root-user", "--pid",
+                                                "--fork"};
+
+bool have_pid_namespaces()
+{
+	run_opts o;
+	o.argv = {"/usr/bin/unshare", "--user", "--map-root-user", "--pid", "--fork", "/bin/true"};
+	run_result r = run(o);
+	return r.exited && r.code == 0;
+}
+
+TEST(Observer, FindsTheProbeExecdInPlace)
+{
+	run_result r = observed_run("selfreport");
+	EXPECT_TRUE(r.seen.asked && r.seen.watching && r.seen.ran) << r.seen.why_not;
+	EXPECT_EQ(r.seen.pid, r.pid);
+	EXPECT_EQ(printed_pid(r.out), r.pid);
+	verdict v = EXPECT_CONTRACT(selfreport(), r);
+	EXPECT_EQ(v.why, "");
+}
+
+TEST(Observer, FindsTheProbeBehindAForkingLauncher)
+{
+	std::vector<std::string> argv = forking;
+	argv[0] = "/bin/sh";
+	run_result r = observed_run("selfreport", argv);
+	EXPECT_TRUE(r.seen.watching && r.seen.ran) << r.seen.why_not;
+	EXPECT_GT(r.seen.pid, 0);
+	EXPECT_NE(r.seen.pid, r.pid);  // the shell's child
+	EXPECT_EQ(printed_pid(r.out), r.seen.pid);
+	verdict v = EXPECT_CONTRACT(selfreport(), r);
+	EXPECT_EQ(v.why, "");
+
+	// Without observing, the child's own pid is the one to print.
+	run_opts o;
+	o.argv = argv;
+	o.argv.push_back(path_of("selfreport"));
+	r = run(o);
+	EXPECT_FALSE(r.seen.asked);
+	EXPECT_FALSE(check(selfreport(), r).ok);
+}
+
+TEST(Observer, TakesThePidTheProbeHasInItsOwnNamespace)
+{
+	if (!have_pid_namespaces())
+		GTEST_SKIP() << "no pid namespaces here";
+	std::vector<std::string> argv = pid_namespace;
+	argv[0] = "/usr/bin/unshare";
+	run_result r = observed_run("reapcheck", argv);
+	EXPECT_TRUE(r.seen.ran) << r.seen.why_not;
+	EXPECT_EQ(r.seen.pid, 1);
+	EXPECT_EQ(r.out, "Current process id number is: 1 \nval = -1; status = 0 \n");
+	verdict v = EXPECT_CONTRACT(reapcheck(), r);
+	EXPECT_EQ(v.why, "");
+}
+
+TEST(Observer, TellsWhetherDescriptor9001ReachedTheProbe)
+{
+	run_result r = observed_run("ductread", {}, true);
+	EXPECT_EQ(r.setup, "");
+	EXPECT_EQ(r.seen.fd_open, 1);
+	EXPECT_CONTRACT(ductread("Hello, pipe!", false), r);
+
+	// Passed through a forking launcher.
+	r = observed_run("ductread", forking, true);
+	EXPECT_EQ(r.setup, "");
+	EXPECT_EQ(r.seen.fd_open, 1);
+	EXPECT_CONTRACT(ductread("Hello, pipe!", false), r);
+
+	// Closed by the launcher.
+	r = observed_run("ductread", {"/bin/bash", "-c", "exec 9001<&-; exec \"$@\"", "bash"},
+	                 true);
+	EXPECT_EQ(r.setup, "the launcher did not pass descriptor 9001 to the probe");
+	EXPECT_EQ(r.seen.fd_open, 0);
+	EXPECT_EQ(r.err, "An error occurred in the read!\n");
+}
+
+TEST(Observer, NamesWhatTheChildCouldNotDo)
+{
+	run_result r = observed_run("selfreport", {"/nonexistent/launcher"});
+	EXPECT_EQ(r.setup, "could not start /nonexistent/launcher: No such file or directory");
+
+	run_opts o = probe("selfreport");
+	o.observe.probe = o.argv[0];
+	std::ifstream nr("/proc/sys/fs/nr_open");
+	rlim_t nr_open = 0;
+	ASSERT_TRUE(nr >> nr_open);
+	o.limits.push_back({RLIMIT_NOFILE, nr_open + 1});
+	r = run(o);
+	EXPECT_EQ(r.setup, "could not set the limit RLIMIT_NOFILE to " +
+	                           std::to_string(nr_open + 1) + ": Operation not permitted");
+
+	// A launcher whose exec of the probe fails, with the shell's 127 and 126.
+	r = observed_run("selfreport", {"/bin/sh", "-c", "exec /nonexistent/loader \"$@\"", "sh"});
+	EXPECT_EQ(r.setup, "the launcher could not start the probe (exit 127)");
+	EXPECT_FALSE(r.seen.ran);
+	r = observed_run("selfreport", {"/bin/sh", "-c", "exec / \"$@\"", "sh"});
+	EXPECT_EQ(r.setup, "the launcher could not start the probe (exit 126)");
+
+	// A launcher whose exec of the probe fails, whatever its status.
+	r = observed_run("selfreport",
+	                 {"/bin/sh", "-c", "\"/nonexistent/${1##*/}\"; exit 1", "sh"});
+	EXPECT_EQ(r.setup, "the launcher could not start the probe (its exec failed)");
+
+	// A probe killed behind a launcher is no setup failure, seen or not.
+	r = observed_run("selfreport", {"/bin/sh", "-c", "\"$@\" & kill -SEGV $!; wait $!", "sh"});
+	EXPECT_EQ(r.setup, "");
+	EXPECT_TRUE(r.exited && r.code == 128 + SIGSEGV) << describe(r);
+
+	// The probe itself ending with 127 is the probe's status, not a setup failure.
+	r = observed_run("selfreport", {"/bin/sh", "-c", "\"$@\"; exit 127", "sh"});
+	EXPECT_EQ(r.setup, "");
+	EXPECT_TRUE(r.seen.ran);
+	EXPECT_FALSE(check(selfreport(), r).ok);
+}
+
+// probesuite, with stand-in launchers and a stand-in probe.
+class Observed : public testing::Test
+{
+protected:
+	static std::string dir;
+
+	static void SetUpTestSuite()
+	{
+		char tmpl[] = "/tmp/probesuite-observe.XXXXXX";
+		ASSERT_NE(mkdtemp(tmpl), nullptr);
+		dir = tmpl;
+		script("forks", "\"$@\"\nexit $?\n");
+		// Closes every inherited descriptor above 2, then execs.
+		script("closes", "exec bash -c 'for d in /proc/self/fd/*; do n=${d##*/}; "
+		                 "[ \"$n\" -gt 2 ] && eval \"exec $n<&-\"; done; "
+		                 "exec \"$@\"' bash \"$@\"\n");
+		script("noloader", "exec /nonexistent/loader \"$@\"\n");
+		script("badpath", "\"/nonexistent/${1##*/}\"\nexit 1\n");
+		// A probe directory whose selfreport prints its parent's pid.
+		ASSERT_EQ(mkdir((dir + "/probes").c_str(), 0755), 0);
+		ASSERT_EQ(symlink(OTHERPID, (dir + "/probes/selfreport").c_str()), 0);
+	}
+
+	static void TearDownTestSuite()
+	{
+		std::string rm = "rm -rf '" + dir + "'";
+		EXPECT_EQ(system(rm.c_str()), 0);
+	}
+
+	static void script(const std::string &name, const std::string &body)
+	{
+		std::string path = dir + "/" + name;
+		std::ofstream(path) << "#!/bin/sh\n" << body;
+		ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+	}
+
+	static std::string launcher(const std::string &name)
+	{
+		return dir + "/" + name;
+	}
+};
+std::string Observed::dir;
+
+run_opts suite_opts(const std::vector<std::string> &args)
+{
+	run_opts o;
+	o.argv = {path_of("probesuite")};
+	o.argv.insert(o.argv.end(), args.begin(), args.end());
+	o.timeout = 90;
+	return o;
+}
+
+run_result suite(const std::vector<std::string> &args)
+{
+	return run(suite_opts(args));
+}
+
+std::size_t count(const std::string &text, const std::string &part)
+{
+	std::size_t n = 0;
+	for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size())
+		n++;
+	return n;
+}
+
+TEST_F(Observed, PidNotItsOwnIsBrokenWithOrWithoutALauncher)
+{
+	const std::string probes = dir + "/probes";
+	struct {
+		const char *how;
+		std::string launcher;
+	} cases[] = {{"no launcher", ""},
+	             {"forking launcher", launcher("forks")},
+	             {"pid namespace", "unshare --user --map-root-user --pid --fork"}};
+	for (const auto &c : cases) {
+		if (c.how == cases[2].how && !have_pid_namespaces())
+			continue;
+		std::vector<std::string> args = {"--dir", probes, "--only", "selfreport"};
+		if (!c.launcher.empty())
+			args.insert(args.end(), {"--launcher", c.launcher});
+		run_result r = suite(args);
+		EXPECT_TRUE(r.exited && r.code == 1) << c.how << ": " << describe(r) << "\n"
+		                                     << r.out;
+		// The verdict names the probe's own pid, then the one it printed.
+		const std::string head = "verdict: BROKEN: stdout line 2: expected \"Current "
+		                         "process id number is: ",
+		                  middle = " \\n\" (main), got \"Current process id number is: ";
+		std::size_t at = r.out.find(head), mid = r.out.find(middle, at);
+		ASSERT_NE(mid, std::string::npos) << c.how << ": " << r.out;
+		int expected = atoi(r.out.c_str() + at + head.size());
+		int got = atoi(r.out.c_str() + mid + middle.size());
+		EXPECT_GT(expected, 0) << c.how;
+		EXPECT_NE(expected, got) << c.how;
+		if (c.how == cases[2].how) {
+			EXPECT_EQ(expected, 1) << r.out;  // pid 1 in the namespace; its parent is 0
+		}
+	}
+}
+
+TEST_F(Observed, ForkingLauncherKeepsTheProbesPidsOk)
+{
+	run_result r = suite({"--launcher", launcher("forks"), "--only", "selfreport,reapcheck"});
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
+	EXPECT_EQ(r.out.find("not verified"), std::string::npos);
+}
+
+TEST_F(Observed, LauncherThatClosesDescriptorsCannotArrangeTheFedRead)
+{
+	run_result r = suite({"--launcher", launcher("closes"), "--only", "ductread"});
+	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;  // without 9001
+	EXPECT_NE(r.out.find("   verdict: could not arrange: the launcher did not pass descriptor "
+	                     "9001 to the probe (exit 0, "),
+	          std::string::npos)
+	        << r.out;
+	EXPECT_NE(r.out.find("2 scenarios, 1 kept the contract, 0 broke it, 1 could not be "
+	                     "arranged"),
+	          std::string::npos)
+	        << r.out;
+
+	r = suite({"--tap", "--launcher", launcher("closes"), "--only", "ductread"});
+	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(r.out, "1..2\nok 1 - ductread (no descriptor 9001)\nok 2 - ductread (9001 holds "
+	                 "\"Hello, pipe!\\0\") # SKIP could not arrange: the launcher did not "
+	                 "pass descriptor 9001 to the probe\n");
+}
+
+TEST_F(Observed, LauncherThatCannotStartTheProbeCannotArrange)
+{
+	run_result r = suite({"--launcher", launcher("noloader"), "--only", "raiseprint,tickspan"});
+	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(count(r.out, "   verdict: could not arrange: the launcher could not start the "
+	                       "probe (exit 127) (exit 127, "),
+	          2u)
+	        << r.out;
+	EXPECT_EQ(r.out.find("BROKEN"), std::string::npos);
+
+	r = suite({"--tap", "--launcher", launcher("badpath"), "--only", "selfreport"});
+	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(r.out, "1..1\nok 1 - selfreport # SKIP could not arrange: the launcher could "
+	                 "not start the probe (its exec failed)\n");
+}
+
+TEST_F(Observed, WithoutSeccompPidLinesAreCheckedForTheirFormOnly)
+{
+	run_opts o =
+	        suite_opts({"--launcher", launcher("forks"), "--only", "selfreport,reapcheck"});
+	o.argv.insert(o.argv.begin(), NOSECCOMP);
+	run_result r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	const std::string note = "pid not verified: seccomp is not available (Function not "
+	                         "implemented)";
+	EXPECT_EQ(count(r.out, "   verdict: ok: " + note + " (exit 0, "), 2u) << r.out;
+
+	// TAP tells it in a comment under the result.
+	o.argv.push_back("--tap");
+	r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(r.out,
+	          "1..2\nok 1 - reapcheck\n# " + note + "\nok 2 - selfreport\n# " + note + "\n");
+
+	// A wrong pid behind the launcher cannot be told; a wrong pid of the
+	// runner's own child still can.
+	o = suite_opts({"--launcher", launcher("forks"), "--dir", dir + "/probes", "--only",
+	                "selfreport"});
+	o.argv.insert(o.argv.begin(), NOSECCOMP);
+	r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(count(r.out, "   verdict: ok: " + note), 1u) << r.out;
+	o = suite_opts({"--dir", dir + "/probes", "--only", "selfreport"});
+	o.argv.insert(o.argv.begin(), NOSECCOMP);
+	r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.out;
+
+	// Whether descriptor 9001 got lost on the way cannot be seen either.
+	o = suite_opts({"--tap", "--launcher", launcher("closes"), "--only", "ductread"});
+	o.argv.insert(o.argv.begin(), NOSECCOMP);
+	r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_NE(r.out.find("\nok 2 - ductread (9001 holds \"Hello, pipe!\\0\") # SKIP could not "
+	                     "arrange: descriptor 9001 did not reach the probe, and whether the "
+	                     "launcher passed it could not be seen: seccomp is not available "
+	                     "(Function not implemented)\n"),
+	          std::string::npos)
+	        << r.out;
+	o = suite_opts({"--tap", "--launcher", launcher("forks"), "--only", "ductread"});
+	o.argv.insert(o.argv.begin(), NOSECCOMP);
+	r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+}
+
+void drop_sys_resource()
+{
+	prctl(PR_CAPBSET_DROP, CAP_SYS_RESOURCE, 0, 0, 0);
+}
+
+void drop_sys_admin()
+{
+	prctl(PR_CAPBSET_DROP, CAP_SYS_ADMIN, 0, 0, 0);
+}
+
+// The soft limit below 9001, the hard one as it is.
+void low_soft_nofile()
+{
+	rlimit l;
+	getrlimit(RLIMIT_NOFILE, &l);
+	l.rlim_cur = 1024;
+	setrlimit(RLIMIT_NOFILE, &l);
+}
+
+bool capable(int cap)
+{
+	__user_cap_header_struct h = {_LINUX_CAPABILITY_VERSION_3, 0};
+	__user_cap_data_struct d[2] = {};
+	return syscall(SYS_capget, &h, d) == 0 && (d[cap / 32].effective & (1u << (cap % 32)));
+}
+
+TEST(ObservedLimits, OpenFileLimitBelow9001IsRaisedWhereItMayBe)
+{
+	run_opts o = suite_opts({"--only", "ductread"});
+	rlimit l;
+	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &l), 0);
+	if (l.rlim_max > 9001) {
+		o.in_child = low_soft_nofile;
+		run_result r = run(o);
+		EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+		EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
+	}
+	o.in_child = nullptr;
+	o.limits.push_back({RLIMIT_NOFILE, 4096});
+	if (capable(CAP_SYS_RESOURCE)) {
+		// The hard limit too.
+		run_result r = run(o);
+		EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+		EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
+		o.in_child = drop_sys_resource;
+	}
+	if (!capable(CAP_SYS_RESOURCE) || geteuid() == 0) {
+		run_result r = run(o);
+		EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+		EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;
+		EXPECT_NE(r.out.find("   verdict: could not arrange: the open-file limit is 4096; "
+		                     "descriptor 9001 needs more (not started)"),
+		          std::string::npos)
+		        << r.out;
+		o.argv.push_back("--tap");
+		r = run(o);
+		EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+		EXPECT_EQ(r.out,
+		          "1..2\nok 1 - ductread (no descriptor 9001)\nok 2 - ductread (9001 "
+		          "holds \"Hello, pipe!\\0\") # SKIP could not arrange: the open-file "
+		          "limit is 4096; descriptor 9001 needs more\n");
+	}
+}
+
+TEST_F(Observed, SetuidLauncherIsNotFilteredWithoutCapSysAdmin)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root, to drop CAP_SYS_ADMIN";
+	// Without the capability the filter needs no_new_privs: fine for a
+	// plain launcher, which is still observed.
+	run_opts o = suite_opts({"--launcher", launcher("forks"), "--only", "selfreport"});
+	o.in_child = drop_sys_admin;
+	run_result r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;
+
+	// A setuid launcher would lose its privileges: not filtered, not verified.
+	std::string setuid = launcher("forks-setuid");
+	std::ifstream in(launcher("forks"));
+	std::ofstream(setuid) << in.rdbuf();
+	ASSERT_EQ(chmod(setuid.c_str(), 04755), 0);
+	o = suite_opts({"--launcher", setuid, "--only", "selfreport"});
+	o.in_child = drop_sys_admin;
+	r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_NE(r.out.find("   verdict: ok: pid not verified: the launcher is setuid or has "
+	                     "file capabilities"),
+	          std::string::npos)
+	        << r.out;
+}
+
+}  // namespace
