@@ -249,7 +249,8 @@ run_result run(const run_opts &o)
 	stream streams[2] = {{out[0], &r.out, &r.out_total, &r.out_times},
 	                     {err[0], &r.err, &r.err_total, nullptr}};
 	enum { p_out, p_err, p_notes, p_keeper, p_stop, p_count };
-	bool notes_open = true, keeper_alive = true, ended = false, ending = false;
+	bool notes_open = true, keeper_alive = true, ended = false, ending = false,
+	     lingered = false;
 	int status = 0;
 	const long long second = 1000000000;
 	long long deadline = t0 + (long long)(o.timeout * second), linger_end = 0, kill_at = 0;
@@ -267,8 +268,8 @@ run_result run(const run_opts &o)
 			linger_end = n.ns + (long long)(o.linger * second);
 		} else if (n.kind == note_signal && r.meddled.empty()) {
 			r.meddled = "sent its parent " + signal_named(n.a);
-		} else if (n.kind == note_done) {
-			r.left = n.a;
+		} else if (n.kind == note_done && lingered) {
+			r.left = n.a;  // else the child itself was still running
 		}
 	};
 	while (keeper_alive) {
@@ -277,6 +278,7 @@ run_result run(const run_opts &o)
 		if (!ending &&
 		    (over || (!ended && now >= deadline) || (ended && now >= linger_end))) {
 			r.timed_out = !ended && !over && now >= deadline;
+			lingered = ended && !over;
 			if (r.timed_out || over)
 				r.seconds = (double)(now - started) / second;
 			ending = true;

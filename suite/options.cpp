@@ -10,6 +10,7 @@ namespace
 
 const char usage[] =
         "usage: probesuite [--launcher CMD] [--only NAME,...] [--dir DIR] [--tap]\n"
+        "                  [--time-scale F]\n"
         "\n"
         "Runs the ten probes in their standard scenarios, shows each transcript\n"
         "with a verdict, then a summary. Exits 0 when every scenario kept its\n"
@@ -26,6 +27,10 @@ const char usage[] =
         "                   scenarios each)\n"
         "  --dir DIR        where the probes are (default: this program's directory)\n"
         "  --tap            report in TAP: a plan line, then ok or not ok per scenario\n"
+        "  --time-scale F   multiply every time limit by F, for a slow launcher: a\n"
+        "                   scenario gets its contract's bound (20 s for the 5-second\n"
+        "                   probes, 5 s for the others) times F, and what a probe\n"
+        "                   started gets 1 s times F to end after it\n"
         "  -h, --help       show this text\n";
 
 }  // namespace
@@ -99,7 +104,8 @@ void parse(int argc, char **argv, options &o)
 	for (int i = 1; i < argc; i++) {
 		std::string a = argv[i], value;
 		std::size_t eq = a.find('=');
-		bool takes = a == "--launcher" || a == "--only" || a == "--dir";
+		bool takes =
+		        a == "--launcher" || a == "--only" || a == "--dir" || a == "--time-scale";
 		if (a.starts_with("--") && eq != std::string::npos) {
 			value = a.substr(eq + 1);
 			a = a.substr(0, eq);
@@ -139,6 +145,12 @@ void parse(int argc, char **argv, options &o)
 				bad_usage("--only names no probe");
 		} else if (a == "--dir") {
 			o.dir = value;
+		} else if (a == "--time-scale") {
+			char *end;
+			o.time_scale = strtod(value.c_str(), &end);
+			if (value.empty() || *end || !(o.time_scale > 0 && o.time_scale < 1e6))
+				bad_usage("--time-scale needs a positive number, not '" + value +
+				          "'");
 		} else {
 			bad_usage("unknown option '" + a + "'");
 		}

@@ -55,6 +55,7 @@ double seconds_since(std::chrono::steady_clock::time_point t0)
 
 int main(int argc, char **argv)
 {
+	settle();
 	options o;
 	parse(argc, argv, o);
 	if (o.dir.empty())
@@ -78,9 +79,6 @@ int main(int argc, char **argv)
 		              std::find(o.only.begin(), o.only.end(), s.probe) != o.only.end();
 		if (!wanted)
 			continue;
-		std::string path = o.dir + "/" + s.probe;
-		if (access(path.c_str(), X_OK) != 0)
-			bad_usage("no probe at " + path + " (see --dir)");
 		list.push_back(&s);
 	}
 
@@ -133,5 +131,5 @@ int main(int argc, char **argv)
 		report_tap(list);
 	else
 		report(list, wall);
-	return exit_status(list);
+	return finish(exit_status(list));
 }

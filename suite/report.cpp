@@ -37,6 +37,8 @@ std::string ending(const scenario &s)
 {
 	if (s.got.pid < 0)
 		return "not started";
+	if (s.got.interrupted)
+		return "interrupted after " + fixed(s.got.seconds, 1) + " s";
 	if (s.got.timed_out)
 		return "timed out after " + fixed(s.got.seconds, 1) + " s";
 	return describe(s.got) + ", " + fixed(s.got.seconds, 2) + " s";
@@ -55,9 +57,16 @@ void show_stream(const char *name, const std::string &text, const char *lead)
 	for (std::size_t at = 0; at < text.size(); line++) {
 		std::size_t nl = text.find('\n', at);
 		bool ended = nl != std::string::npos;
-		std::string row = visible(text.substr(at, ended ? nl - at : std::string::npos));
-		row = row.substr(1, row.size() - 2);  // without visible's quotes
-		printf("%s%4d | %s%s\n", lead, line, row.c_str(), ended ? "$" : "   (no newline)");
+		std::size_t end = ended ? nl : text.size();
+		printf("%s%4d | ", lead, line);
+		// A piece at a time: a long line is escaped in little memory.
+		for (std::size_t from = at; from < end; from += 4096) {
+			std::string row =
+			        visible(text.substr(from, std::min<std::size_t>(4096, end - from)));
+			fwrite(row.data() + 1, 1, row.size() - 2,
+			       stdout);  // without visible's quotes
+		}
+		printf("%s\n", ended ? "$" : "   (no newline)");
 		at = ended ? nl + 1 : text.size();
 	}
 }
@@ -67,6 +76,8 @@ void report(const std::vector<scenario *> &list, double wall)
 	printf("Each probe runs with stdout on a terminal, as from a shell, unless its\n"
 	       "title says otherwise. Each line shown ends at its $; control characters\n"
 	       "show as escapes.\n");
+	if (!inherited_limits().empty())
+		printf("Limits inherited by every probe: %s.\n", inherited_limits().c_str());
 	for (const scenario *s : list) {
 		printf("\n== %s\n", title(*s).c_str());
 		show_stream("stdout", s->got.out, "   ");

@@ -39,6 +39,7 @@ struct options {
 	std::vector<std::string> only;      // probe names; empty: all
 	std::string dir;                    // where the probes are
 	bool tap = false;
+	double time_scale = 1;  // every time limit is multiplied by it
 };
 
 // Exit statuses, besides 0 for a run in which every scenario was ok.
@@ -46,6 +47,7 @@ enum {
 	status_broken = 1,      // a scenario broke its contract
 	status_usage = 2,       // the command line was wrong
 	status_unarranged = 3,  // nothing broke, but a scenario could not be arranged
+	status_output = 4,      // the report could not be written
 };
 
 // options.cpp
@@ -69,5 +71,16 @@ int exit_status(const std::vector<scenario *> &list);
 
 // tap.cpp
 void report_tap(const std::vector<scenario *> &list);
+
+// start.cpp
+void settle();
+bool stdout_closed();
+const std::string &inherited_limits();
+
+// signals.cpp
+void catch_signals();
+int stop_fd();
+int stopped();
+int finish(int status);
 
 #endif
