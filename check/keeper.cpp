@@ -155,7 +155,8 @@ void keep(int notes, pid_t runner, void (*start)(void *), void *arg)
 	for (;;) {
 		siginfo_t si;
 		int sig = sigwaitinfo(&all, &si);
-		if (sig == SIGTERM && si.si_pid == runner)
+		// From run(); or, once it is gone, from the kernel as it left.
+		if (sig == SIGTERM && (si.si_pid == runner || getppid() != runner))
 			ending = true;
 		else if (sig > 0 && sig != SIGCHLD)
 			tell(notes, note_signal, sig, si.si_pid, now_ns());
@@ -166,8 +167,10 @@ void keep(int notes, pid_t runner, void (*start)(void *), void *arg)
 			pid_t w = waitpid(-1, &status, ending ? 0 : WNOHANG);
 			if (w == child)
 				tell(notes, note_ended, status, 0, now_ns());
-			else if (w > 0 && ending && WIFSIGNALED(status) &&
-			         WTERMSIG(status) == SIGKILL)
+			else if (w > 0)
+				tell(notes, note_reaped, w, status, now_ns());
+			if (w > 0 && w != child && ending && WIFSIGNALED(status) &&
+			    WTERMSIG(status) == SIGKILL)
 				left++;
 			if (w < 0 && errno == ECHILD) {
 				tell(notes, note_done, left, 0, now_ns());

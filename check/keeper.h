@@ -24,6 +24,7 @@ enum {
 	note_failed,   // a: the step that failed (step_*), b: its errno; nothing was run
 	note_ended,    // a: the child's wait status; ns: when it ended
 	note_signal,   // a: a signal that someone other than run() sent the keeper, b: the sender
+	note_reaped,   // a: another descendant's pid, b: its wait status
 	note_done,     // a: processes left behind that the keeper had to kill; it exits next
 };
 

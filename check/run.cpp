@@ -268,6 +268,8 @@ run_result run(const run_opts &o)
 			linger_end = n.ns + (long long)(o.linger * second);
 		} else if (n.kind == note_signal && r.meddled.empty()) {
 			r.meddled = "sent its parent " + signal_named(n.a);
+		} else if (n.kind == note_reaped && r.reaped.size() < 1000) {
+			r.reaped.emplace_back(n.a, n.b);
 		} else if (n.kind == note_done && lingered) {
 			r.left = n.a;  // else the child itself was still running
 		}

@@ -34,7 +34,10 @@ struct run_result {
 	double seconds = 0;        // from start to the child's end
 	std::string out, err;      // the first o.keep bytes of each
 	std::size_t out_total = 0, err_total = 0;  // bytes written to each, kept or not
-	int left = 0;         // processes still running after the linger, killed by run()
+	int left = 0;  // processes still running after the linger, killed by run()
+	// {pid, wait status} of the other descendants that ended with no parent
+	// left to reap them, in the order they ended (the first thousand).
+	std::vector<std::pair<pid_t, int>> reaped;
 	std::string meddled;  // what a descendant did to the process looking after it
 	// Where each chunk of out began and when it arrived, seconds from start.
 	std::vector<std::pair<std::size_t, double>> out_times;
