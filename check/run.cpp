@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -249,6 +250,7 @@ run_result run(const run_opts &o)
 	stream streams[2] = {{out[0], &r.out, &r.out_total, &r.out_times},
 	                     {err[0], &r.err, &r.err_total, nullptr}};
 	enum { p_out, p_err, p_notes, p_keeper, p_stop, p_count };
+	bool keeper_killed = false;
 	bool notes_open = true, keeper_alive = true, ended = false, ending = false,
 	     lingered = false;
 	int status = 0;
@@ -321,10 +323,13 @@ run_result run(const run_opts &o)
 			notes_open = false;
 		for (ssize_t i = 0; i < k / (ssize_t)sizeof(note); i++)
 			heed(n[i]);
-		int ks;
-		if ((pidfd < 0 || p[p_keeper].revents) && waitpid(keeper, &ks, WNOHANG) == keeper) {
+		int ks = 0;
+		pid_t w = pidfd < 0 || p[p_keeper].revents ? waitpid(keeper, &ks, WNOHANG) : 0;
+		// ECHILD: a SIGCHLD ignored by this process had the kernel reap it.
+		if (w == keeper || (w < 0 && errno == ECHILD && (ks = 0, true))) {
 			keeper_alive = false;
-			if (WIFSIGNALED(ks) && !ending)
+			keeper_killed = WIFSIGNALED(ks);
+			if (keeper_killed && !ending)
 				r.meddled =
 				        "its parent was killed by " + signal_named(WTERMSIG(ks));
 		}
@@ -333,8 +338,11 @@ run_result run(const run_opts &o)
 	if (pidfd >= 0)
 		close(pidfd);
 	// A killed keeper leaves its descendants to us, when we are a
-	// subreaper: end them before reading the rest.
-	sweep_strays();
+	// subreaper: end them before reading the rest. (Were we none, they
+	// would go further up, out of reach.)
+	int reaper = 0;
+	if (keeper_killed && prctl(PR_GET_CHILD_SUBREAPER, &reaper) == 0 && reaper)
+		sweep_strays();
 	for (stream &st : streams)
 		take(st, o.keep, (double)(now_ns() - t0) / second, 64);
 	for (note n; read(notes[0], &n, sizeof n) == (ssize_t)sizeof n;)

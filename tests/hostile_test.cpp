@@ -260,8 +260,8 @@ TEST_F(Hostile, SetupFailuresAreNamedWithTheirErrnoAndJudgeOnlyTheirProbe)
 	elf.replace(0, 7,
 	            "\x7f"
 	            "ELF\x02\x01\x01");
-	elf[16] = 2;    // ET_EXEC
-	elf[18] = 183;  // EM_AARCH64
+	elf[16] = 2;          // ET_EXEC
+	elf[18] = (char)183;  // EM_AARCH64
 	std::ofstream(dir + "/tickspan", std::ios::binary) << elf;
 	ASSERT_EQ(chmod((dir + "/tickspan").c_str(), 0755), 0);
 	ASSERT_EQ(mkdir((dir + "/selfreport").c_str(), 0755), 0);  // a directory
@@ -481,6 +481,19 @@ TEST(HostileStart, InheritedLimitsAreNamedInTheReport)
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
 	EXPECT_EQ(r.out, "1..1\n# limits inherited by every probe: CPU time 1000 s, file size 1 "
 	                 "GiB\nok 1 - raiseprint\n");
+}
+
+TEST(HostileStart, TimeScaleMustBeAPositiveNumber)
+{
+	for (const char *bad : {"0", "-1", "x", "2s", ""}) {
+		run_opts o;
+		o.argv = {suite_path, "--time-scale", bad};
+		run_result r = run(o);
+		EXPECT_TRUE(r.exited && r.code == 2) << bad << ": " << describe(r);
+		EXPECT_EQ(r.err,
+		          std::string("probesuite: --time-scale needs a positive number, not '") +
+		                  bad + "'\nTry 'probesuite --help'.\n");
+	}
 }
 
 }  // namespace
