@@ -276,7 +276,18 @@ run_result run(const run_opts &o)
 			r.left = n.a;  // else the child itself was still running
 		}
 	};
+	auto read_notes = [&] {
+		note n[16];
+		ssize_t k = notes_open ? read(notes[0], n, sizeof n) : -1;
+		if (k == 0)
+			notes_open = false;
+		for (ssize_t i = 0; i < k / (ssize_t)sizeof(note); i++)
+			heed(n[i]);
+	};
 	while (keeper_alive) {
+		// What already happened counts before any limit: should we have
+		// been stopped a while, a child that ended in time did so.
+		read_notes();
 		long long now = now_ns();
 		bool over = r.out_total > o.keep || r.err_total > o.keep;
 		if (!ending &&
@@ -317,12 +328,7 @@ run_result run(const run_opts &o)
 		for (int i : {p_out, p_err})
 			if (p[i].revents)
 				take(streams[i], o.keep, at, 1);
-		note n[16];
-		ssize_t k = notes_open ? read(notes[0], n, sizeof n) : -1;
-		if (k == 0)
-			notes_open = false;
-		for (ssize_t i = 0; i < k / (ssize_t)sizeof(note); i++)
-			heed(n[i]);
+		read_notes();
 		int ks = 0;
 		pid_t w = pidfd < 0 || p[p_keeper].revents ? waitpid(keeper, &ks, WNOHANG) : 0;
 		// ECHILD: a SIGCHLD ignored by this process had the kernel reap it.

@@ -69,6 +69,27 @@ std::size_t wait_marked_below(const std::string &mark, std::size_t n, double sec
 	return k;
 }
 
+// Once count marked processes run the command line cmdline (its words
+// each ended by a zero byte), the runner's pid: the marked probesuite whose
+// parent is not marked, as its keepers' is. -1 after about 10 s.
+pid_t runner_once(const std::string &mark, const std::string &cmdline, std::size_t count)
+{
+	for (int i = 0; i < 500; i++) {
+		std::vector<pid_t> m = marked(mark);
+		std::size_t running = 0;
+		for (pid_t p : m)
+			running += slurp("/proc/" + std::to_string(p) + "/cmdline") == cmdline;
+		if (running >= count)
+			for (pid_t p : m)
+				if (slurp("/proc/" + std::to_string(p) + "/cmdline")
+				            .starts_with(suite_path + '\0') &&
+				    std::find(m.begin(), m.end(), parent(p)) == m.end())
+					return p;
+		usleep(20000);
+	}
+	return -1;
+}
+
 // The CPU time and largest resident size of the children reaped so far.
 double children_cpu()
 {
@@ -250,6 +271,31 @@ TEST_F(Hostile, SignalDeathsAndAttacksOnTheParentAreNamed)
 	EXPECT_NE(r.out.find("      1 | powl(3.2, 1.0) = 3.200000$"), std::string::npos) << r.out;
 }
 
+TEST_F(Hostile, APausedRunnerTimesTheProbeByItsRealEnd)
+{
+	// Stopped past the probe's limit (1 s here), resumed: the probe ended
+	// after 0.3 s, and that is what counts.
+	script("raiseprint", "sleep 0.3\necho 'powl(3.2, 1.0) = 3.200000'\n");
+	run_result r;
+	std::thread t([&] { r = run(suite({"--only", "raiseprint", "--time-scale", "0.2"})); });
+	pid_t runner = runner_once(mark,
+	                           std::string("sleep\0"
+	                                       "0.3\0",
+	                                       10),
+	                           1);
+	EXPECT_GT(runner, 0) << "the probe did not start";
+	if (runner > 0) {
+		kill(runner, SIGSTOP);
+		usleep(1800000);
+		kill(runner, SIGCONT);
+	}
+	t.join();
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	std::string v = verdict_of(r.out, "raiseprint");
+	EXPECT_TRUE(v.starts_with("ok (exit 0, 0.")) << v;
+	EXPECT_GT(r.seconds, 1.8);
+}
+
 TEST_F(Hostile, SetupFailuresAreNamedWithTheirErrnoAndJudgeOnlyTheirProbe)
 {
 	script("ductread", "echo never\n", 0644);                              // not executable
@@ -345,24 +391,11 @@ protected:
 		std::thread t([&] {
 			r = run(suite({"--only", "ringhand,twincell,onecell,raiseprint"}));
 		});
-		pid_t runner = -1;
-		for (int i = 0; i < 500 && runner < 0; i++) {
-			std::vector<pid_t> m = marked(mark);
-			std::size_t sleeps = 0;
-			for (pid_t p : m)
-				sleeps += slurp("/proc/" + std::to_string(p) + "/cmdline") ==
-				          std::string("sleep\0"
-				                      "300\0",
-				                      10);
-			// The runner, not one of its keepers: its parent is not marked.
-			if (sleeps >= 6)
-				for (pid_t p : m)
-					if (slurp("/proc/" + std::to_string(p) + "/cmdline")
-					            .starts_with(suite_path + '\0') &&
-					    std::find(m.begin(), m.end(), parent(p)) == m.end())
-						runner = p;
-			usleep(20000);
-		}
+		pid_t runner = runner_once(mark,
+		                           std::string("sleep\0"
+		                                       "300\0",
+		                                       10),
+		                           6);
 		EXPECT_GT(runner, 0) << "the probes did not start";
 		for (int sig : sigs)
 			if (runner > 0)
