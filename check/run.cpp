@@ -316,8 +316,12 @@ run_result run(const run_opts &o)
 		        {pidfd, POLLIN, 0},
 		        {ending ? -1 : o.stop_fd, POLLIN, 0},
 		};
-		if (poll(p, p_count, wait) < 0 && errno != EINTR)
+		if (poll(p, p_count, wait) < 0 && errno != EINTR && errno != EAGAIN) {
+			kill(keeper, SIGKILL);  // cannot watch it: end it all
+			waitpid(keeper, nullptr, 0);
+			keeper_killed = true;
 			break;
+		}
 		double at = (double)(now_ns() - t0) / second;
 		if (p[p_stop].revents) {
 			r.interrupted = true;

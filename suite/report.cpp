@@ -59,12 +59,12 @@ void show_stream(const char *name, const std::string &text, const char *lead)
 		bool ended = nl != std::string::npos;
 		std::size_t end = ended ? nl : text.size();
 		printf("%s%4d | ", lead, line);
-		// A piece at a time: a long line is escaped in little memory.
+		// A piece at a time, so a long line is escaped in little memory;
+		// each without visible's quotes.
 		for (std::size_t from = at; from < end; from += 4096) {
-			std::string row =
-			        visible(text.substr(from, std::min<std::size_t>(4096, end - from)));
-			fwrite(row.data() + 1, 1, row.size() - 2,
-			       stdout);  // without visible's quotes
+			std::size_t n = std::min<std::size_t>(4096, end - from);
+			std::string row = visible(text.substr(from, n));
+			fwrite(row.data() + 1, 1, row.size() - 2, stdout);
 		}
 		printf("%s\n", ended ? "$" : "   (no newline)");
 		at = ended ? nl + 1 : text.size();
