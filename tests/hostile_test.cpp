@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -408,23 +409,26 @@ protected:
 	}
 };
 
-TEST_F(HostileSignal, SigtermEndsEveryProbeReportsAndExitsWith143)
+TEST_F(HostileSignal, SigtermSighupOrSigintEndsEveryProbeReportsAndExitsWith128PlusIt)
 {
-	run_result r = signalled({SIGTERM});
-	EXPECT_TRUE(r.exited && r.code == 143) << describe(r) << "\n" << r.out << r.err;
-	for (const char *p : {"ringhand", "twincell", "onecell"}) {
-		std::string v = verdict_of(r.out, p);
-		EXPECT_TRUE(
-		        v.starts_with("interrupted: the run was stopped by SIGTERM (interrupted "
-		                      "after "))
-		        << p << ": " << v;
+	for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+		std::string name = std::string("SIG") + sigabbrev_np(sig);
+		run_result r = signalled({sig});
+		EXPECT_TRUE(r.exited && r.code == 128 + sig) << name << ": " << describe(r) << "\n"
+		                                             << r.out << r.err;
+		for (const char *p : {"ringhand", "twincell", "onecell"}) {
+			std::string v = verdict_of(r.out, p);
+			EXPECT_TRUE(v.starts_with("interrupted: the run was stopped by " + name +
+			                          " (interrupted after "))
+			        << p << ": " << v;
+		}
+		EXPECT_TRUE(verdict_of(r.out, "raiseprint").starts_with("ok (exit 0, ")) << r.out;
+		EXPECT_NE(r.out.find("4 scenarios, 1 kept the contract, 0 broke it, 3 interrupted"),
+		          std::string::npos)
+		        << r.out;
+		EXPECT_LT(r.seconds, 15);
+		EXPECT_EQ(marked(mark).size(), 0u) << name;
 	}
-	EXPECT_TRUE(verdict_of(r.out, "raiseprint").starts_with("ok (exit 0, ")) << r.out;
-	EXPECT_NE(r.out.find("4 scenarios, 1 kept the contract, 0 broke it, 3 interrupted"),
-	          std::string::npos)
-	        << r.out;
-	EXPECT_LT(r.seconds, 15);
-	EXPECT_EQ(marked(mark).size(), 0u);
 }
 
 TEST_F(HostileSignal, SecondSigintEndsAtOnceAndStillLeavesNothing)
