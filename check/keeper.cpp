@@ -127,6 +127,8 @@ void keep(int notes, pid_t runner, void (*start)(void *), void *arg)
 {
 	prctl(PR_SET_CHILD_SUBREAPER, 1);
 	// Should run() go without a word, even by SIGKILL, we end it all too.
+	// (The signal comes when the forking thread ends, and run() waits
+	// for us before it returns.)
 	prctl(PR_SET_PDEATHSIG, SIGTERM);
 	if (getppid() != runner)
 		_exit(1);
