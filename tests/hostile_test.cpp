@@ -70,17 +70,27 @@ std::size_t wait_marked_below(const std::string &mark, std::size_t n, double sec
 	return k;
 }
 
-// Once count marked processes run the command line cmdline (its words
-// each ended by a zero byte), the runner's pid: the marked probesuite whose
+// A command line as /proc shows it: each word ended by a zero byte.
+std::string cmdline(std::initializer_list<const char *> words)
+{
+	std::string c;
+	for (const char *w : words)
+		c += std::string(w) + '\0';
+	return c;
+}
+
+// Once count marked processes run the command line c, and total are
+// marked if total is not 0, the runner's pid: the marked probesuite whose
 // parent is not marked, as its keepers' is. -1 after about 10 s.
-pid_t runner_once(const std::string &mark, const std::string &cmdline, std::size_t count)
+pid_t runner_once(const std::string &mark, const std::string &c, std::size_t count,
+                  std::size_t total = 0)
 {
 	for (int i = 0; i < 500; i++) {
 		std::vector<pid_t> m = marked(mark);
 		std::size_t running = 0;
 		for (pid_t p : m)
-			running += slurp("/proc/" + std::to_string(p) + "/cmdline") == cmdline;
-		if (running >= count)
+			running += slurp("/proc/" + std::to_string(p) + "/cmdline") == c;
+		if (running >= count && (total == 0 || m.size() == total))
 			for (pid_t p : m)
 				if (slurp("/proc/" + std::to_string(p) + "/cmdline")
 				            .starts_with(suite_path + '\0') &&
@@ -277,27 +287,23 @@ TEST_F(Hostile, SignalDeathsAndAttacksOnTheParentAreNamed)
 
 TEST_F(Hostile, APausedRunnerTimesTheProbeByItsRealEnd)
 {
-	// Stopped past the probe's limit (1 s here), resumed: the probe ended
-	// after 0.3 s, and that is what counts.
-	script("raiseprint", "sleep 0.3\necho 'powl(3.2, 1.0) = 3.200000'\n");
+	// Stopped past the probe's limit (2 s here), resumed: the probe ended
+	// after about 1 s, and that is what counts.
+	script("raiseprint", "sleep 1\necho 'powl(3.2, 1.0) = 3.200000'\n");
 	run_result r;
-	std::thread t([&] { r = run(suite({"--only", "raiseprint", "--time-scale", "0.2"})); });
-	pid_t runner = runner_once(mark,
-	                           std::string("sleep\0"
-	                                       "0.3\0",
-	                                       10),
-	                           1);
+	std::thread t([&] { r = run(suite({"--only", "raiseprint", "--time-scale", "0.4"})); });
+	pid_t runner = runner_once(mark, cmdline({"sleep", "1"}), 1);
 	EXPECT_GT(runner, 0) << "the probe did not start";
 	if (runner > 0) {
 		kill(runner, SIGSTOP);
-		usleep(1800000);
+		usleep(3000000);
 		kill(runner, SIGCONT);
 	}
 	t.join();
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
 	std::string v = verdict_of(r.out, "raiseprint");
-	EXPECT_TRUE(v.starts_with("ok (exit 0, 0.")) << v;
-	EXPECT_GT(r.seconds, 1.8);
+	EXPECT_TRUE(v.starts_with("ok (exit 0, 1.")) << v;
+	EXPECT_GT(r.seconds, 3);
 }
 
 TEST_F(Hostile, SetupFailuresAreNamedWithTheirErrnoAndJudgeOnlyTheirProbe)
@@ -395,11 +401,8 @@ protected:
 		std::thread t([&] {
 			r = run(suite({"--only", "ringhand,twincell,onecell,raiseprint"}));
 		});
-		pid_t runner = runner_once(mark,
-		                           std::string("sleep\0"
-		                                       "300\0",
-		                                       10),
-		                           6);
+		// The runner, three keepers and six sleeps: the quick probe is done.
+		pid_t runner = runner_once(mark, cmdline({"sleep", "300"}), 6, 10);
 		EXPECT_GT(runner, 0) << "the probes did not start";
 		for (int sig : sigs)
 			if (runner > 0)
