@@ -160,7 +160,7 @@ void keep(int notes, pid_t runner, void (*start)(void *), void *arg)
 		// From run(); or, once it is gone, from the kernel as it left.
 		if (sig == SIGTERM && (si.si_pid == runner || getppid() != runner))
 			ending = true;
-		else if (sig > 0 && sig != SIGCHLD)
+		else if (sig > 0 && sig != SIGCHLD && si.si_pid != runner)
 			tell(notes, note_signal, sig, si.si_pid, now_ns());
 		for (;;) {
 			if (ending)

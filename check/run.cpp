@@ -300,6 +300,7 @@ run_result run(const run_opts &o)
 		}
 		if (ending && !kill_at) {
 			kill(keeper, SIGTERM);  // the pid is ours until we reap it
+			kill(keeper, SIGCONT);  // should it be stopped
 			kill_at = now + 2 * second;
 		} else if (ending && now >= kill_at) {
 			kill(keeper, SIGKILL);  // stopped or stuck: what it leaves is swept below
@@ -333,10 +334,16 @@ run_result run(const run_opts &o)
 			if (p[i].revents)
 				take(streams[i], o.keep, at, 1);
 		read_notes();
+		// Every round, as the descriptor tells of an end only, not of a
+		// stop (by a descendant: nothing else stops the keeper).
 		int ks = 0;
-		pid_t w = pidfd < 0 || p[p_keeper].revents ? waitpid(keeper, &ks, WNOHANG) : 0;
-		// ECHILD: a SIGCHLD ignored by this process had the kernel reap it.
-		if (w == keeper || (w < 0 && errno == ECHILD && (ks = 0, true))) {
+		pid_t w = waitpid(keeper, &ks, WNOHANG | WUNTRACED);
+		if (w == keeper && WIFSTOPPED(ks)) {
+			if (r.meddled.empty())
+				r.meddled = "stopped its parent with " + signal_named(WSTOPSIG(ks));
+			kill(keeper, SIGCONT);
+		} else if (w == keeper || (w < 0 && errno == ECHILD && (ks = 0, true))) {
+			// ECHILD: a SIGCHLD ignored by this process had the kernel reap it.
 			keeper_alive = false;
 			keeper_killed = WIFSIGNALED(ks);
 			if (keeper_killed && !ending)

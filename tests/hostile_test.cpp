@@ -263,10 +263,11 @@ TEST_F(Hostile, SignalDeathsAndAttacksOnTheParentAreNamed)
 	script("selfreport", "kill -HUP $PPID\n"
 	                     "echo 'This is the first time.'\n"
 	                     "echo \"Current process id number is: $$ \"\n");
+	script("tickspan", "kill -STOP $PPID\necho 'Starting of the program, start_t = 1'\n");
 	// Closes its streams early and keeps running: no end of file fools it.
 	script("raiseprint", "echo 'powl(3.2, 1.0) = 3.200000'\nexec >&- 2>&- sleep 300\n");
-	run_result r = run(suite(
-	        {"--only", "reapcheck,ductopen,selfreport,raiseprint", "--time-scale", "0.2"}));
+	run_result r = run(suite({"--only", "reapcheck,ductopen,selfreport,tickspan,raiseprint",
+	                          "--time-scale", "0.2"}));
 	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.err;
 	EXPECT_TRUE(verdict_of(r.out, "reapcheck")
 	                    .starts_with("BROKEN: status: expected exit 0, got killed by signal 11 "
@@ -278,6 +279,10 @@ TEST_F(Hostile, SignalDeathsAndAttacksOnTheParentAreNamed)
 	        << r.out;
 	EXPECT_TRUE(verdict_of(r.out, "selfreport")
 	                    .starts_with("BROKEN: sent its parent signal 1 (Hangup)"))
+	        << r.out;
+	EXPECT_TRUE(verdict_of(r.out, "tickspan")
+	                    .starts_with("BROKEN: stopped its parent with signal 19 (Stopped "
+	                                 "(signal)) (exit 0, "))
 	        << r.out;
 	std::string v = verdict_of(r.out, "raiseprint");
 	EXPECT_TRUE(v.starts_with("BROKEN: status: expected exit 0, got timed out (")) << v;
