@@ -172,15 +172,6 @@ std::string read_string(pid_t pid, unsigned long addr)
 	return "";
 }
 
-bool capable(int cap)
-{
-	__user_cap_header_struct h = {_LINUX_CAPABILITY_VERSION_3, 0};
-	__user_cap_data_struct d[2] = {};
-	if (syscall(SYS_capget, &h, d) != 0)
-		return false;
-	return d[cap / 32].effective & (1u << (cap % 32));
-}
-
 // Whether exec of path raises privileges, which no_new_privs forbids.
 bool privileged(const std::string &path)
 {
@@ -246,6 +237,15 @@ std::string failed(const note &n, const run_opts &o)
 	return "the child failed before exec";
 }
 
+// The program a process runs, as its device and inode.
+std::string program(const std::string &dir)
+{
+	struct stat st;
+	if (stat((dir + "/exe").c_str(), &st) != 0)
+		return "";
+	return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
 // Looks at the caller of one notification while it waits.
 void look(observer &w, const seccomp_notif &req)
 {
@@ -253,21 +253,28 @@ void look(observer &w, const seccomp_notif &req)
 	std::string dir = "/proc/" + std::to_string(tid);
 	bool known = std::find(w.threads.begin(), w.threads.end(), tid) != w.threads.end();
 	if (req.data.nr == __NR_execve) {
-		// An exec of the probe: when the same caller ends without having
-		// become the probe, that exec failed.
+		// An exec of the probe: when the same caller ends still running
+		// the program it ran then, that exec failed. (One that succeeded
+		// may run another than the probe's file: the interpreter of a
+		// script.)
 		std::string path = read_string(tid, req.data.args[0]);
 		std::size_t slash = path.rfind('/');
 		if (path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos,
 		                 w.name) == 0 &&
 		    ioctl(w.listener, SECCOMP_IOCTL_NOTIF_ID_VALID, &req.id) == 0)
-			w.execs.push_back(tid);
+			w.execs.emplace_back(tid, program(dir));
 		return;
 	}
 	if (!known &&
 	    (w.needle.empty() || slurp(dir + "/maps").find(w.needle) == std::string::npos)) {
-		if (req.data.nr == __NR_exit_group &&
-		    std::find(w.execs.begin(), w.execs.end(), tid) != w.execs.end())
-			w.exec_failed = true;
+		auto exec = std::find_if(w.execs.begin(), w.execs.end(),
+		                         [&](const auto &e) { return e.first == tid; });
+		if (req.data.nr == __NR_exit_group && exec != w.execs.end()) {
+			if (exec->second == program(dir))
+				w.exec_failed = true;
+			else
+				w.exec_ran = true;  // a script's interpreter, say
+		}
 		return;
 	}
 	std::string status = slurp(dir + "/status");
@@ -300,6 +307,15 @@ void look(observer &w, const seccomp_notif &req)
 }
 
 }  // namespace
+
+bool capable(int cap)
+{
+	__user_cap_header_struct h = {_LINUX_CAPABILITY_VERSION_3, 0};
+	__user_cap_data_struct d[2] = {};
+	if (syscall(SYS_capget, &h, d) != 0)
+		return false;
+	return d[cap / 32].effective & (1u << (cap % 32));
+}
 
 bool observe_prepare(observer &w, const run_opts &o, run_result &r)
 {
@@ -478,8 +494,8 @@ void observe_end(observer &w, const run_opts &o, run_result &r)
 	if (o.observe.fd >= 0 && r.seen.fd_open == 0)
 		r.setup = "the launcher did not pass descriptor " + std::to_string(o.observe.fd) +
 		          " to the probe";
-	else if (r.exited && (r.code == 126 || r.code == 127) && !r.seen.ran &&
-	         (r.seen.watching || (!direct && r.out.empty())))
+	else if (!direct && r.exited && (r.code == 126 || r.code == 127) && !r.seen.ran &&
+	         !w.exec_ran && (r.seen.watching || r.out.empty()))
 		r.setup = "the launcher could not start the probe (exit " + std::to_string(r.code) +
 		          ")";
 	else if (w.exec_failed && !r.seen.ran)

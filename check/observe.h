@@ -70,9 +70,11 @@ struct observer {
 		bool getpid = false;  // it asked for its pid
 	};
 	std::vector<process> probes;
-	std::string name;                    // the probe's file name
-	std::vector<pid_t> execs;            // callers that exec'd a file of that name
+	std::string name;  // the probe's file name
+	// Callers that exec'd a file of that name, and the program each ran then.
+	std::vector<std::pair<pid_t, std::string>> execs;
 	bool exec_failed = false;            // one of them ended without becoming the probe
+	bool exec_ran = false;               // one ended running another program: the exec worked
 	int fd_at_read = -1, fd_later = -1;  // observed.fd_open at the read, and else
 	child_note failure;                  // a step that failed, when failed
 	bool failed = false;
@@ -81,6 +83,9 @@ struct observer {
 
 struct run_opts;
 struct run_result;
+
+// Whether this process has the capability in its effective set.
+bool capable(int cap);
 
 // Before fork: the link, and the filter when the probe is to be observed.
 // False with r.setup set when not even the link could be made.

@@ -18,8 +18,11 @@ struct run_opts {
 	std::vector<std::pair<int, rlim_t>> limits;  // {resource, soft and hard value}
 	bool tty = false;              // stdout on a pseudo-terminal instead of a pipe
 	bool err_to_out = false;       // stderr on the same pipe or terminal as stdout
-	double timeout = 30;           // seconds before the child's process group is killed
+	double timeout = 30;           // seconds before the child and all it started are killed
 	void (*in_child)() = nullptr;  // runs in the child just before exec
+	double linger = 1;             // seconds after its end for what it started to end too
+	std::size_t keep = 1 << 20;    // bytes kept of each stream: past it the child is killed
+	int stop_fd = -1;              // once readable, everything is ended as interrupted
 	observe_opts observe;          // which process is the probe, and what it got
 };
 
@@ -30,8 +33,16 @@ struct run_result {
 	int code = -1;
 	int signal = 0;  // ended by this signal
 	bool timed_out = false;
-	double seconds = 0;  // from start to the child's end
-	std::string out, err;
+	bool interrupted = false;  // stop_fd became readable before the child was done
+	double seconds = 0;        // from start to the child's end
+	double stalled = 0;        // of those, seconds this process was stopped itself
+	std::string out, err;      // the first o.keep bytes of each
+	std::size_t out_total = 0, err_total = 0;  // bytes written to each, kept or not
+	int left = 0;  // processes still running after the linger, killed by run()
+	// {pid, wait status} of the other descendants that ended with no parent
+	// left to reap them, in the order they ended (the first thousand).
+	std::vector<std::pair<pid_t, int>> reaped;
+	std::string meddled;  // what a descendant did to the process looking after it
 	// Where each chunk of out began and when it arrived, seconds from start.
 	std::vector<std::pair<std::size_t, double>> out_times;
 	observed seen;  // the probe's process, when run_opts.observe asked for it
@@ -42,7 +53,7 @@ run_result run(const run_opts &o);
 // Seconds from start until byte at of out arrived; -1 when there is none.
 double arrival(const run_result &r, std::size_t at);
 
-// "exit 0", "signal 9", "timed out": for messages.
+// "exit 0", "killed by signal 9 (Killed)", "timed out": for messages.
 std::string describe(const run_result &r);
 
 #endif

@@ -13,7 +13,7 @@ namespace
 const char usage[] =
         "usage: probesuite [--launcher CMD] [--only NAME,...] [--dir DIR] [-j N]\n"
         "                  [--repeat N] [--tap] [--junit FILE] [-q] [--expect FILE]\n"
-        "                  [--kernel IMAGE]\n"
+        "                  [--kernel IMAGE] [--time-scale F]\n"
         "       probesuite --list | --version | --help\n"
         "\n"
         "Runs the ten probes in their standard scenarios, shows each transcript\n"
@@ -48,6 +48,10 @@ const char usage[] =
         "                   inside it, the runner as init; DIR must hold a static\n"
         "                   build. KVM when it works, else TCG (PROBESUITE_ACCEL=tcg\n"
         "                   or kvm takes only that one)\n"
+        "  --time-scale F   multiply every time limit by F, for a slow launcher: a\n"
+        "                   scenario gets its contract's bound (20 s for the 5-second\n"
+        "                   probes, 5 s for the others) times F, and what a probe\n"
+        "                   started gets 1 s times F to end after it\n"
         "  -h, --help       show this text\n"
         "\n"
         "Verdicts are in colour when standard output is a terminal and NO_COLOR\n"
@@ -66,6 +70,7 @@ enum {
 	opt_version,
 	opt_expect,
 	opt_kernel,
+	opt_time_scale,
 };
 
 const char shorts[] = "hj:q";
@@ -83,6 +88,7 @@ const struct option longs[] = {
         {"version", no_argument, nullptr, opt_version},
         {"expect", required_argument, nullptr, opt_expect},
         {"kernel", required_argument, nullptr, opt_kernel},
+        {"time-scale", required_argument, nullptr, opt_time_scale},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
 };
@@ -259,6 +265,14 @@ void parse(int argc, char **argv, options &o)
 		case opt_kernel:
 			o.kernel = value;
 			break;
+		case opt_time_scale: {
+			char *end;
+			o.time_scale = strtod(value.c_str(), &end);
+			if (value.empty() || *end || !(o.time_scale > 0 && o.time_scale < 1e6))
+				bad_usage("--time-scale needs a positive number, not '" + value +
+				          "'");
+			break;
+		}
 		default:
 			bad_option(argc, argv);
 		}

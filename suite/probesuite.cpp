@@ -134,6 +134,7 @@ int main(int argc, char **argv)
 {
 	if (getpid() == 1)
 		become_init(argc, argv);  // in a kernel check's guest
+	settle();
 	options o;
 	parse(argc, argv, o);
 	if (o.dir.empty())
@@ -166,9 +167,6 @@ int main(int argc, char **argv)
 			printf("%-40s %s\n", title(s).c_str(), how.c_str());
 			continue;
 		}
-		std::string path = o.dir + "/" + s.probe;
-		if (access(path.c_str(), X_OK) != 0)
-			bad_usage("no probe at " + path + " (see --dir)");
 		list.push_back(&s);
 	}
 	if (o.list)
@@ -198,5 +196,5 @@ int main(int argc, char **argv)
 		report_tap(list);
 	else
 		report(list, o, wall);
-	return exit_status(list);
+	return finish(exit_status(list));
 }

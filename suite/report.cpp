@@ -83,9 +83,14 @@ std::string ending(const scenario &s)
 {
 	if (s.got.pid < 0 || describe(s.got) == "not started")
 		return "not started";
+	if (s.got.interrupted)
+		return "interrupted after " + fixed(s.got.seconds, 1) + " s";
 	if (s.got.timed_out)
 		return "timed out after " + fixed(s.got.seconds, 1) + " s";
-	return describe(s.got) + ", " + fixed(s.got.seconds, 2) + " s";
+	std::string stalled = s.got.stalled > 0 ? ", " + fixed(s.got.stalled, 1) +
+	                                                  " s of it with the runner stopped"
+	                                        : "";
+	return describe(s.got) + ", " + fixed(s.got.seconds, 2) + " s" + stalled;
 }
 
 // One stream, a line per row: numbered, control characters escaped and
@@ -101,9 +106,16 @@ void show_stream(const char *name, const std::string &text, const char *lead)
 	for (std::size_t at = 0; at < text.size(); line++) {
 		std::size_t nl = text.find('\n', at);
 		bool ended = nl != std::string::npos;
-		std::string row = visible(text.substr(at, ended ? nl - at : std::string::npos));
-		row = row.substr(1, row.size() - 2);  // without visible's quotes
-		printf("%s%4d | %s%s\n", lead, line, row.c_str(), ended ? "$" : "   (no newline)");
+		std::size_t end = ended ? nl : text.size();
+		printf("%s%4d | ", lead, line);
+		// A piece at a time, so a long line is escaped in little memory;
+		// each without visible's quotes.
+		for (std::size_t from = at; from < end; from += 4096) {
+			std::size_t n = std::min<std::size_t>(4096, end - from);
+			std::string row = visible(text.substr(from, n));
+			fwrite(row.data() + 1, 1, row.size() - 2, stdout);
+		}
+		printf("%s\n", ended ? "$" : "   (no newline)");
 		at = ended ? nl + 1 : text.size();
 	}
 }
@@ -117,6 +129,9 @@ void report(const std::vector<scenario *> &list, const options &o, double wall)
 		printf("Each probe runs with stdout on a terminal, as from a shell, unless its\n"
 		       "title says otherwise. Each line shown ends at its $; control characters\n"
 		       "show as escapes.\n");
+		if (!inherited_limits().empty())
+			printf("Limits inherited by every probe: %s.\n",
+			       inherited_limits().c_str());
 		if (repeated)
 			printf("Each scenario ran %d times; the first run of its worst outcome is "
 			       "shown.\n",

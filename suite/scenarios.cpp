@@ -2,6 +2,7 @@
 #include "suite/suite.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,6 +13,24 @@ namespace
 // What a partner process leaves in descriptor 9001: the message and its
 // terminating zero byte.
 const std::string message("Hello, pipe!\0", 13);
+
+// The time limit of a probe whose contract sets none, and how long what a
+// probe started may run on after it: both scaled with --time-scale.
+const double quick_limit = 5, linger = 1;
+
+// Why a run that could not be judged against the contract went wrong;
+// empty when it can be judged.
+std::string fault(const run_result &r, std::size_t keep)
+{
+	std::string bound = std::to_string(keep >> 20) + " MiB";
+	if (r.out_total > keep)
+		return "stdout exceeded " + bound + " (" + std::to_string(r.out_total) +
+		       " bytes written)";
+	if (r.err_total > keep)
+		return "stderr exceeded " + bound + " (" + std::to_string(r.err_total) +
+		       " bytes written)";
+	return r.meddled;
+}
 
 }  // namespace
 
@@ -45,11 +64,22 @@ void standard(std::deque<scenario> &s)
 void play(scenario &s, const options &o)
 {
 	run_opts r;
+	std::string path = o.dir + "/" + s.probe;
+	if (access(path.c_str(), X_OK) != 0) {
+		s.result = outcome::unarranged;
+		s.why = (errno == ENOENT || errno == ENOTDIR ? "no probe at " : "cannot execute ") +
+		        path + ": " + strerror(errno);
+		s.done = true;
+		return;
+	}
 	r.argv = o.launcher;
-	r.argv.push_back(o.dir + "/" + s.probe);
+	r.argv.push_back(path);
 	r.tty = s.tty;
-	r.timeout = 60;
-	r.observe.probe = r.argv.back();
+	double bound = s.expect.max_seconds > 0 ? s.expect.max_seconds : quick_limit;
+	r.timeout = bound * o.time_scale;
+	r.linger = linger * o.time_scale;
+	r.stop_fd = stop_fd();
+	r.observe.probe = path;
 	int feed[2] = {-1, -1};
 	if (s.fed) {
 		// The partner's side: fill the pipe, close its write end, hand
@@ -75,15 +105,32 @@ void play(scenario &s, const options &o)
 // Sets the outcome and its reason from what s.got holds.
 void judge(scenario &s, const options &o)
 {
+	s.done = true;
+	if (s.got.interrupted) {
+		s.result = outcome::interrupted;
+		const char *sig = stopped() ? sigabbrev_np(stopped()) : nullptr;
+		s.why = std::string("the run was stopped by SIG") + (sig ? sig : "?");
+		return;
+	}
 	if (!s.got.setup.empty()) {
 		s.result = outcome::unarranged;
 		s.why = s.got.setup;
-		s.done = true;
 		return;
 	}
-	s.v = check(s.expect, s.got);
+	contract c = s.expect;
+	c.max_seconds *= o.time_scale;
+	std::string f = fault(s.got, run_opts().keep);
+	s.v = check(c, s.got);
+	if (!f.empty())
+		s.v = verdict{false, f, {}, {}};
 	s.result = s.v.ok ? outcome::ok : outcome::broken;
 	s.why = s.v.why;
+	if (s.got.left > 0) {
+		s.result = outcome::broken;
+		s.why += (s.why.empty() ? "left " : "; and it left ") + std::to_string(s.got.left) +
+		         (s.got.left == 1 ? " process" : " processes") +
+		         " running after it ended (ended by the runner)";
+	}
 	// Patterns name the pid the probe must print; say which one it is.
 	for (std::size_t at; (at = s.why.find("{=pid}")) != std::string::npos;)
 		s.why.replace(at, 6, std::to_string(s.got.seen.pid));
@@ -96,7 +143,6 @@ void judge(scenario &s, const options &o)
 		        "it could not be seen: " +
 		        (s.got.seen.why_not.empty() ? "its read was not seen" : s.got.seen.why_not);
 	}
-	s.done = true;
 }
 
 // How s is started, for --list.

@@ -65,6 +65,7 @@ struct options {
 	bool colour = false;  // verdict words in colour
 	int jobs = 4;         // the three 5-second probes side by side, the quick ones beside them
 	int repeat = 1;
+	double time_scale = 1;  // every time limit is multiplied by it
 };
 
 // Exit statuses, besides 0 for a run in which every scenario was ok.
@@ -72,6 +73,7 @@ enum {
 	status_broken = 1,      // a scenario broke its contract
 	status_usage = 2,       // the command line was wrong
 	status_unarranged = 3,  // nothing broke, but a scenario could not be arranged
+	status_output = 4,      // the report could not be written
 };
 
 // options.cpp
@@ -114,5 +116,15 @@ void report_tap(const std::vector<scenario *> &list);
 
 // junit.cpp
 void report_junit(FILE *f, const std::vector<scenario *> &list, const options &o, double wall);
+// start.cpp
+void settle();
+bool stdout_closed();
+const std::string &inherited_limits();
+
+// signals.cpp
+void catch_signals();
+int stop_fd();
+int stopped();
+int finish(int status);
 
 #endif

@@ -8,6 +8,8 @@
 void report_tap(const std::vector<scenario *> &list)
 {
 	printf("1..%zu\n", list.size());
+	if (!inherited_limits().empty())
+		printf("# limits inherited by every probe: %s\n", inherited_limits().c_str());
 	if (!platform.empty())
 		printf("# ran on %s\n", platform.c_str());
 	int n = 0;

@@ -423,7 +423,9 @@ TEST(ObservedLimits, OpenFileLimitBelow9001IsRaisedWhereItMayBe)
 		r = run(o);
 		EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
 		EXPECT_EQ(r.out,
-		          "1..2\nok 1 - ductread (no descriptor 9001)\nok 2 - ductread (9001 "
+		          "1..2\n# limits inherited by every probe: open files 4096 (too few for "
+		          "descriptor 9001)\nok 1 - ductread (no descriptor 9001)\nok 2 - ductread "
+		          "(9001 "
 		          "holds \"Hello, pipe!\\0\") # SKIP could not arrange: the open-file "
 		          "limit is 4096; descriptor 9001 needs more\n");
 	}

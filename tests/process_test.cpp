@@ -3,7 +3,6 @@
 #include "tests/watch.h"
 
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,15 +11,13 @@ namespace
 
 // splitcount
 
-// Runs splitcount with this process as a subreaper, so the probe's child
-// comes back here once its parent has ended. Reaps it into *child and
-// *status.
+// Runs splitcount. Its child, which its parent does not wait for, is
+// reaped by run(): its pid and status come back in *child and *status.
 run_result split(const run_opts &o, pid_t *child, int *status)
 {
-	prctl(PR_SET_CHILD_SUBREAPER, 1);
 	run_result r = run(o);
-	*status = -1;
-	*child = waitpid(-1, status, 0);
+	*child = r.reaped.size() == 1 ? r.reaped[0].first : -1;
+	*status = r.reaped.size() == 1 ? r.reaped[0].second : -1;
 	return r;
 }
 

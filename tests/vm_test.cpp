@@ -179,7 +179,9 @@ TEST_F(Kernel, WhatCannotGoIntoTheGuestIsRefused)
 	        {{"--kernel", k},
 	         {"PROBESUITE_BOOT_TIMEOUT=soon"},
 	         "PROBESUITE_BOOT_TIMEOUT is not"},
-	        {{"--kernel", dir + "/tickspan", "--dir", dir + "/nothing"}, {}, "no probe at"},
+	        {{"--kernel", dir + "/tickspan", "--dir", dir + "/nothing"},
+	         {},
+	         "probesuite cannot go into the guest: cannot read it"},
 	};
 	for (const auto &c : cases) {
 		std::vector<std::string> args = c.args;

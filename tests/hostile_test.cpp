@@ -1,0 +1,552 @@
+// probesuite against stand-ins for a platform gone wrong: probes that
+// write without end, hang, leave processes behind, kill or signal their
+// parent, die by a signal or cannot be executed; and a runner started with
+// its signals, descriptors or standard output in a bad state. Each gets a
+// prompt verdict that says what happened, and nothing is left running.
+#include "tests/common.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+
+const std::string suite_path = std::string(PROBE_DIR) + "/probesuite";
+
+std::string slurp(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	std::ostringstream s;
+	s << in.rdbuf();
+	return s.str();
+}
+
+// The processes whose environment holds mark: every process a run started
+// inherits it.
+std::vector<pid_t> marked(const std::string &mark)
+{
+	std::vector<pid_t> found;
+	std::string want = mark + '\0';
+	DIR *d = opendir("/proc");
+	if (!d)
+		return found;
+	while (dirent *e = readdir(d)) {
+		pid_t pid = atoi(e->d_name);
+		if (pid > 0 && pid != getpid() &&
+		    slurp(std::string("/proc/") + e->d_name + "/environ").find(want) !=
+		            std::string::npos)
+			found.push_back(pid);
+	}
+	closedir(d);
+	return found;
+}
+
+pid_t parent(pid_t pid)
+{
+	std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+	std::size_t paren = stat.rfind(')');
+	return paren == std::string::npos ? -1 : atoi(stat.c_str() + paren + 4);
+}
+
+// Waits up to about seconds for fewer than n marked processes; returns
+// how many there are.
+std::size_t wait_marked_below(const std::string &mark, std::size_t n, double seconds)
+{
+	std::size_t k = marked(mark).size();
+	for (int i = 0; i < seconds * 50 && k >= n; i++) {
+		usleep(20000);
+		k = marked(mark).size();
+	}
+	return k;
+}
+
+// A command line as /proc shows it: each word ended by a zero byte.
+std::string cmdline(std::initializer_list<const char *> words)
+{
+	std::string c;
+	for (const char *w : words)
+		c += std::string(w) + '\0';
+	return c;
+}
+
+// Once count marked processes run the command line c, and total are
+// marked if total is not 0, the runner's pid: the marked probesuite whose
+// parent is not marked, as its keepers' is. -1 after about 10 s.
+pid_t runner_once(const std::string &mark, const std::string &c, std::size_t count,
+                  std::size_t total = 0)
+{
+	for (int i = 0; i < 500; i++) {
+		std::vector<pid_t> m = marked(mark);
+		std::size_t running = 0;
+		for (pid_t p : m)
+			running += slurp("/proc/" + std::to_string(p) + "/cmdline") == c;
+		if (running >= count && (total == 0 || m.size() == total))
+			for (pid_t p : m)
+				if (slurp("/proc/" + std::to_string(p) + "/cmdline")
+				            .starts_with(suite_path + '\0') &&
+				    std::find(m.begin(), m.end(), parent(p)) == m.end())
+					return p;
+		usleep(20000);
+	}
+	return -1;
+}
+
+// The CPU time and largest resident size of the children reaped so far.
+double children_cpu()
+{
+	rusage u;
+	getrusage(RUSAGE_CHILDREN, &u);
+	return (double)u.ru_utime.tv_sec + (double)u.ru_utime.tv_usec / 1e6 +
+	       (double)u.ru_stime.tv_sec + (double)u.ru_stime.tv_usec / 1e6;
+}
+
+long children_peak_kib()
+{
+	rusage u;
+	getrusage(RUSAGE_CHILDREN, &u);
+	return u.ru_maxrss;
+}
+
+// A folder of stand-ins named like the probes, and a mark for the
+// processes of this test.
+class Hostile : public testing::Test
+{
+protected:
+	std::string dir, mark;
+
+	void SetUp() override
+	{
+		char tmpl[] = "/tmp/probesuite-hostile.XXXXXX";
+		ASSERT_NE(mkdtemp(tmpl), nullptr);
+		dir = tmpl;
+		mark = "PROBESUITE_HOSTILE_TEST=" + dir;
+	}
+
+	void TearDown() override
+	{
+		EXPECT_EQ(wait_marked_below(mark, 1, 2), 0u) << "processes left running";
+		for (pid_t p : marked(mark))
+			kill(p, SIGKILL);
+		std::string rm = "rm -rf '" + dir + "'";
+		EXPECT_EQ(system(rm.c_str()), 0);
+	}
+
+	void script(const std::string &name, const std::string &body, mode_t mode = 0755)
+	{
+		std::string path = dir + "/" + name;
+		std::ofstream(path) << "#!/bin/sh\n" << body;
+		ASSERT_EQ(chmod(path.c_str(), mode), 0);
+	}
+
+	run_opts suite(const std::vector<std::string> &args)
+	{
+		run_opts o;
+		o.argv = {suite_path, "--dir", dir};
+		o.argv.insert(o.argv.end(), args.begin(), args.end());
+		o.env = {mark};
+		o.timeout = 60;
+		o.keep = 16 << 20;  // the report shows up to 1 MiB of a stream, escaped
+		return o;
+	}
+};
+
+// The verdict line under the scenario's heading, without its lead.
+std::string verdict_of(const std::string &out, const std::string &title)
+{
+	std::size_t at = out.find("\n== " + title + "\n");
+	if (at == std::string::npos)
+		return "(no heading " + title + ")";
+	at = out.find("   verdict: ", at);
+	if (at == std::string::npos)
+		return "(no verdict)";
+	at += 12;
+	return out.substr(at, out.find('\n', at) - at);
+}
+
+// The seconds in "timed out after 2.0 s)" at the end of a verdict line.
+double timed_out_after(const std::string &verdict)
+{
+	std::size_t at = verdict.rfind("(timed out after ");
+	return at == std::string::npos ? -1 : atof(verdict.c_str() + at + 17);
+}
+
+TEST_F(Hostile, OutputPastTheBoundEndsTheProbeAndMemoryStaysBounded)
+{
+	script("raiseprint", "head -c 1000000000 /dev/zero\n");
+	script("selfreport", "head -c 3000000 /dev/zero >&2\nexec sleep 300\n");
+	long peak_before = children_peak_kib();
+	run_result r = run(suite({"--only", "raiseprint,selfreport"}));
+	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.err;
+	// Ended at once: far fewer bytes than the probe meant to write.
+	std::string v = verdict_of(r.out, "raiseprint");
+	const std::string head = "BROKEN: stdout exceeded 1 MiB (";
+	ASSERT_TRUE(v.starts_with(head)) << v;
+	long written = atol(v.c_str() + head.size());
+	EXPECT_GT(written, 1 << 20) << v;
+	EXPECT_LT(written, 100000000) << v;
+	EXPECT_NE(v.find(" bytes written) (ended by the runner, "), std::string::npos) << v;
+	EXPECT_TRUE(verdict_of(r.out, "selfreport").starts_with("BROKEN: stderr exceeded 1 MiB ("))
+	        << verdict_of(r.out, "selfreport");
+	// The kept MiB is shown, as one line without a newline.
+	std::string zeros;
+	for (int i = 0; i < 1 << 20; i++)
+		zeros += "\\x00";
+	EXPECT_NE(r.out.find("   stdout:\n      1 | " + zeros + "   (no newline)\n"),
+	          std::string::npos);
+	EXPECT_LT(r.seconds, 30);
+	// The largest process reaped so far, the runner among them. (A
+	// sanitizer's shadow memory alone passes the bound.)
+	long peak = children_peak_kib();
+	if (!SANITIZED) {
+		EXPECT_LT(peak, 64 << 10) << "KiB; before this run " << peak_before;
+	}
+	RecordProperty("peak_kib", (int)peak);
+}
+
+TEST_F(Hostile, HungProbesAreReportedAtTheirLimitWithWhatTheyPrinted)
+{
+	// --time-scale 0.1: the 5-second probes' 20 s bound becomes 2 s, the
+	// quick ones' 5 s becomes 0.5 s.
+	script("ringhand", "echo '\n Thread created successfully'\nexec sleep 300\n");
+	script("tickspan", "echo 'Starting of the program, start_t = 1'\nexec sleep 300\n");
+	run_result r = run(suite({"--only", "ringhand,tickspan", "--time-scale", "0.1"}));
+	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.err;
+	std::string ring = verdict_of(r.out, "ringhand"), tick = verdict_of(r.out, "tickspan");
+	EXPECT_TRUE(ring.starts_with("BROKEN: status: expected exit 0, got timed out (")) << ring;
+	EXPECT_GE(timed_out_after(ring), 2.0) << ring;
+	EXPECT_LT(timed_out_after(ring), 3.0) << ring;
+	EXPECT_GE(timed_out_after(tick), 0.5) << tick;
+	EXPECT_LT(timed_out_after(tick), 1.5) << tick;
+	EXPECT_NE(r.out.find("      2 |  Thread created successfully$"), std::string::npos)
+	        << r.out;
+	EXPECT_NE(r.out.find("      1 | Starting of the program, start_t = 1$"), std::string::npos);
+	// Side by side: the run takes about the longer limit.
+	EXPECT_LT(r.seconds, 10);
+}
+
+TEST_F(Hostile, ProcessesLeftBehindAreEndedAndNamed)
+{
+	// A daemon that holds stdout, and one that let go of it.
+	script("selfreport", "setsid sleep 300 &\n"
+	                     "echo 'This is the first time.'\n"
+	                     "echo \"Current process id number is: $$ \"\n");
+	script("raiseprint", "setsid sh -c 'sleep 300 & sleep 300; exit 0' >/dev/null 2>&1 &\n"
+	                     "echo 'powl(3.2, 1.0) = 3.200000'\n");
+	run_result r = run(suite({"--only", "selfreport,raiseprint"}));
+	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.err;
+	EXPECT_TRUE(verdict_of(r.out, "selfreport")
+	                    .starts_with("BROKEN: left 1 process running after it ended (ended "
+	                                 "by the runner) (exit 0, "))
+	        << r.out;
+	EXPECT_TRUE(verdict_of(r.out, "raiseprint")
+	                    .starts_with("BROKEN: left 3 processes running after it ended"))
+	        << r.out;
+	// A second after the probes ended, not when the daemons would have.
+	EXPECT_LT(r.seconds, 10);
+	EXPECT_EQ(marked(mark).size(), 0u);
+}
+
+TEST_F(Hostile, SignalDeathsAndAttacksOnTheParentAreNamed)
+{
+	script("reapcheck", "kill -SEGV $$\n");
+	script("ductopen", "kill -KILL $PPID\nexec sleep 300\n");
+	script("selfreport", "kill -HUP $PPID\n"
+	                     "echo 'This is the first time.'\n"
+	                     "echo \"Current process id number is: $$ \"\n");
+	script("tickspan", "kill -STOP $PPID\necho 'Starting of the program, start_t = 1'\n");
+	// Closes its streams early and keeps running: no end of file fools it.
+	script("raiseprint", "echo 'powl(3.2, 1.0) = 3.200000'\nexec >&- 2>&- sleep 300\n");
+	run_result r = run(suite({"--only", "reapcheck,ductopen,selfreport,tickspan,raiseprint",
+	                          "--time-scale", "0.2"}));
+	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.err;
+	EXPECT_TRUE(verdict_of(r.out, "reapcheck")
+	                    .starts_with("BROKEN: status: expected exit 0, got killed by signal 11 "
+	                                 "(Segmentation fault) (killed by signal 11 (Segmentation "
+	                                 "fault), "))
+	        << r.out;
+	EXPECT_TRUE(verdict_of(r.out, "ductopen")
+	                    .starts_with("BROKEN: its parent was killed by signal 9 (Killed) ("))
+	        << r.out;
+	EXPECT_TRUE(verdict_of(r.out, "selfreport")
+	                    .starts_with("BROKEN: sent its parent signal 1 (Hangup)"))
+	        << r.out;
+	EXPECT_TRUE(verdict_of(r.out, "tickspan")
+	                    .starts_with("BROKEN: stopped its parent with signal 19 (Stopped "
+	                                 "(signal)) (exit 0, "))
+	        << r.out;
+	std::string v = verdict_of(r.out, "raiseprint");
+	EXPECT_TRUE(v.starts_with("BROKEN: status: expected exit 0, got timed out (")) << v;
+	EXPECT_GE(timed_out_after(v), 1.0) << v;
+	EXPECT_NE(r.out.find("      1 | powl(3.2, 1.0) = 3.200000$"), std::string::npos) << r.out;
+}
+
+TEST_F(Hostile, APausedRunnerNeitherTimesOutTheProbeNorHidesItsPause)
+{
+	// Stopped past the probe's limit (2 s here), resumed: the probe ended
+	// after about 1 s, though its last call waited at the observer's
+	// filter for the runner. The runner's own stop counts for nothing, and
+	// the report says how long it was.
+	script("raiseprint", "sleep 1\necho 'powl(3.2, 1.0) = 3.200000'\n");
+	run_result r;
+	std::thread t([&] { r = run(suite({"--only", "raiseprint", "--time-scale", "0.4"})); });
+	pid_t runner = runner_once(mark, cmdline({"sleep", "1"}), 1);
+	EXPECT_GT(runner, 0) << "the probe did not start";
+	if (runner > 0) {
+		kill(runner, SIGSTOP);
+		usleep(3000000);
+		kill(runner, SIGCONT);
+	}
+	t.join();
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	std::string v = verdict_of(r.out, "raiseprint");
+	EXPECT_TRUE(v.starts_with("ok (exit 0, ")) << v;
+	EXPECT_NE(v.find(" s of it with the runner stopped)"), std::string::npos) << v;
+	EXPECT_GT(r.seconds, 3);
+}
+
+TEST_F(Hostile, SetupFailuresAreNamedWithTheirErrnoAndJudgeOnlyTheirProbe)
+{
+	script("ductread", "echo never\n", 0644);                              // not executable
+	std::ofstream(dir + "/splitcount") << "#!/nonexistent/interpreter\n";  // a bad #!
+	ASSERT_EQ(chmod((dir + "/splitcount").c_str(), 0755), 0);
+	// An ELF header for another machine (AArch64), executable.
+	std::string elf(64, '\0');
+	elf.replace(0, 7,
+	            "\x7f"
+	            "ELF\x02\x01\x01");
+	elf[16] = 2;          // ET_EXEC
+	elf[18] = (char)183;  // EM_AARCH64
+	std::ofstream(dir + "/tickspan", std::ios::binary) << elf;
+	ASSERT_EQ(chmod((dir + "/tickspan").c_str(), 0755), 0);
+	ASSERT_EQ(mkdir((dir + "/selfreport").c_str(), 0755), 0);  // a directory
+	script("reapcheck", "exit 127\n");                         // a probe's own 127 is its own
+	run_result r = run(suite({"--only", "ductread,splitcount,tickspan,selfreport,reapcheck,"
+	                                    "raiseprint"}));
+	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.err;
+	EXPECT_EQ(r.err, "");
+	struct {
+		const char *title, *verdict;
+	} cases[] = {
+	        {"ductread (no descriptor 9001)", "could not arrange: cannot execute DIR/ductread: "
+	                                          "Permission denied (not started)"},
+	        {"splitcount (stdout on a pipe)",
+	         "could not arrange: could not start DIR/splitcount: No such file or directory "
+	         "(not started)"},
+	        {"tickspan", "could not arrange: could not start DIR/tickspan: Exec format error "
+	                     "(not started)"},
+	        {"selfreport",
+	         "could not arrange: could not start DIR/selfreport: Permission denied (not "
+	         "started)"},
+	        {"reapcheck", "BROKEN: status: expected exit 0, got exit 127 (exit 127, "},
+	        {"raiseprint", "could not arrange: no probe at DIR/raiseprint: No such file or "
+	                       "directory (not started)"},
+	};
+	for (const auto &c : cases) {
+		std::string want = c.verdict;
+		if (std::size_t at = want.find("DIR"); at != std::string::npos)
+			want.replace(at, 3, dir);
+		EXPECT_TRUE(verdict_of(r.out, c.title).starts_with(want))
+		        << c.title << ": " << verdict_of(r.out, c.title);
+	}
+	EXPECT_NE(r.out.find("8 scenarios, 0 kept the contract, 1 broke it, 7 could not be "
+	                     "arranged"),
+	          std::string::npos)
+	        << r.out;
+
+	// Nothing broken, something not arranged: 3.
+	r = run(suite({"--only", "raiseprint", "--tap"}));
+	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(r.out, "1..1\nok 1 - raiseprint # SKIP could not arrange: no probe at " + dir +
+	                         "/raiseprint: No such file or directory\n");
+}
+
+TEST_F(Hostile, NoPseudoTerminalNamesItsReason)
+{
+	if (access("/usr/bin/bwrap", X_OK) != 0)
+		GTEST_SKIP() << "needs bwrap";
+	run_opts o = suite({"--only", "raiseprint,splitcount", "--tap"});
+	o.argv.insert(o.argv.begin(),
+	              {"/usr/bin/bwrap", "--dev-bind", "/", "/", "--tmpfs", "/dev/pts"});
+	o.argv[o.argv.size() - 4] = PROBE_DIR;  // the real probes
+	run_result r = run(o);
+	if (r.out.find("bwrap:") != std::string::npos || r.err.find("bwrap:") != std::string::npos)
+		GTEST_SKIP() << "bwrap cannot run here: " << r.err;
+	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_EQ(r.out, "1..3\n"
+	                 "ok 1 - splitcount # SKIP could not arrange: no pseudo-terminal: "
+	                 "posix_openpt: No such device\n"
+	                 "ok 2 - splitcount (stdout on a pipe)\n"
+	                 "ok 3 - raiseprint # SKIP could not arrange: no pseudo-terminal: "
+	                 "posix_openpt: No such device\n");
+}
+
+// Stand-ins for the 5-second probes that never end, each with a daemon,
+// and a quick one that keeps its contract.
+class HostileSignal : public Hostile
+{
+protected:
+	void SetUp() override
+	{
+		Hostile::SetUp();
+		for (const char *p : {"ringhand", "twincell", "onecell"})
+			script(p, "setsid sleep 300 &\nexec sleep 300\n");
+		script("raiseprint", "echo 'powl(3.2, 1.0) = 3.200000'\n");
+	}
+
+	// Runs the suite on a thread; once the three hung probes and their
+	// daemons are up, sends the runner each of sigs.
+	run_result signalled(std::initializer_list<int> sigs)
+	{
+		run_result r;
+		std::thread t([&] {
+			r = run(suite({"--only", "ringhand,twincell,onecell,raiseprint"}));
+		});
+		// The runner, three keepers and six sleeps: the quick probe is done.
+		pid_t runner = runner_once(mark, cmdline({"sleep", "300"}), 6, 10);
+		EXPECT_GT(runner, 0) << "the probes did not start";
+		for (int sig : sigs)
+			if (runner > 0)
+				kill(runner, sig);
+		t.join();
+		return r;
+	}
+};
+
+TEST_F(HostileSignal, SigtermSighupOrSigintEndsEveryProbeReportsAndExitsWith128PlusIt)
+{
+	for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+		std::string name = std::string("SIG") + sigabbrev_np(sig);
+		run_result r = signalled({sig});
+		EXPECT_TRUE(r.exited && r.code == 128 + sig) << name << ": " << describe(r) << "\n"
+		                                             << r.out << r.err;
+		for (const char *p : {"ringhand", "twincell", "onecell"}) {
+			std::string v = verdict_of(r.out, p);
+			EXPECT_TRUE(v.starts_with("interrupted: the run was stopped by " + name +
+			                          " (interrupted after "))
+			        << p << ": " << v;
+		}
+		EXPECT_TRUE(verdict_of(r.out, "raiseprint").starts_with("ok (exit 0, ")) << r.out;
+		EXPECT_NE(r.out.find("4 scenarios, 1 kept the contract, 0 broke it, 3 interrupted"),
+		          std::string::npos)
+		        << r.out;
+		EXPECT_LT(r.seconds, 15);
+		EXPECT_EQ(marked(mark).size(), 0u) << name;
+	}
+}
+
+TEST_F(HostileSignal, SecondSigintEndsAtOnceAndStillLeavesNothing)
+{
+	run_result r = signalled({SIGINT, SIGINT});
+	EXPECT_TRUE(r.exited && r.code == 130) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_LT(r.seconds, 15);
+	// Each keeper ends its probe as the runner goes.
+	EXPECT_EQ(wait_marked_below(mark, 1, 3), 0u);
+}
+
+TEST_F(Hostile, FailingStdoutIsReportedAndTheExitIsNonZero)
+{
+	script("ringhand", "sleep 0.3\n");  // still running when stdout fails
+	int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+	ASSERT_GE(full, 0);
+	int gone[2];
+	ASSERT_EQ(pipe2(gone, O_CLOEXEC), 0);
+	close(gone[0]);  // no reader: a write raises SIGPIPE, unless ignored
+	struct {
+		int fd;
+		const char *says;
+	} cases[] = {
+	        {full, "probesuite: the report could not be written: No space left on device\n"},
+	        {gone[1], "probesuite: the report could not be written: Broken pipe\n"},
+	};
+	for (const auto &c : cases) {
+		run_opts o = suite({"--only", "ringhand,raiseprint", "--tap"});
+		o.fds = {{1, c.fd}};
+		run_result r = run(o);
+		EXPECT_TRUE(r.exited && r.code == 4) << describe(r) << ": " << c.says;
+		EXPECT_EQ(r.err, c.says);
+	}
+	close(full);
+	close(gone[1]);
+
+	run_opts o = suite({"--only", "raiseprint"});
+	o.in_child = [] { close(1); };
+	run_result r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 4) << describe(r);
+	EXPECT_EQ(r.err,
+	          "probesuite: the report could not be written: standard output is closed\n");
+}
+
+const char quick[] = "ductread,splitcount,reapcheck,selfreport,raiseprint";
+const char quick_tap[] = "1..7\n"
+                         "ok 1 - ductread (no descriptor 9001)\n"
+                         "ok 2 - ductread (9001 holds \"Hello, pipe!\\0\")\n"
+                         "ok 3 - splitcount\n"
+                         "ok 4 - splitcount (stdout on a pipe)\n"
+                         "ok 5 - reapcheck\n"
+                         "ok 6 - selfreport\n"
+                         "ok 7 - raiseprint\n";
+
+// The real probes, run by a runner started in a bad state.
+run_result real_quick_probes(void (*in_child)())
+{
+	run_opts o;
+	o.argv = {suite_path, "--tap", "--only", quick};
+	o.in_child = in_child;
+	o.timeout = 60;
+	return run(o);
+}
+
+TEST(HostileStart, IgnoredSigchldChangesNoVerdictAndCostsLittleCpu)
+{
+	double before = children_cpu();
+	run_result r = real_quick_probes([] { signal(SIGCHLD, SIG_IGN); });
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(r.out, quick_tap);
+	EXPECT_LT(children_cpu() - before, 3);
+}
+
+TEST(HostileStart, ClosedStdinAndStderrChangeNoVerdict)
+{
+	run_result r = real_quick_probes([] {
+		close(0);
+		close(2);
+	});
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(r.out, quick_tap);
+}
+
+TEST(HostileStart, InheritedLimitsAreNamedInTheReport)
+{
+	run_opts o;
+	o.argv = {suite_path, "--tap", "--only", "raiseprint"};
+	o.limits = {{RLIMIT_CPU, 1000}, {RLIMIT_FSIZE, 1 << 30}};
+	run_result r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_EQ(r.out, "1..1\n# limits inherited by every probe: CPU time 1000 s, file size 1 "
+	                 "GiB\nok 1 - raiseprint\n");
+}
+
+TEST(HostileStart, TimeScaleMustBeAPositiveNumber)
+{
+	for (const char *bad : {"0", "-1", "x", "2s", ""}) {
+		run_opts o;
+		o.argv = {suite_path, "--time-scale", bad};
+		run_result r = run(o);
+		EXPECT_TRUE(r.exited && r.code == 2) << bad << ": " << describe(r);
+		EXPECT_EQ(r.err,
+		          std::string("probesuite: --time-scale needs a positive number, not '") +
+		                  bad + "'\nTry 'probesuite --help'.\n");
+	}
+}
+
+}  // namespace
