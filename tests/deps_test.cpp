@@ -2,6 +2,7 @@
 // library and the loader, and runs nothing before main but the one entry
 // the compiler's start-up file puts in .init_array (frame_dummy).
 #include "check/run.h"
+#include "tests/sanitized.h"
 
 #include <gtest/gtest.h>
 #include <iterator>
