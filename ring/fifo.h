@@ -67,11 +67,19 @@ inline void fifo_move(unsigned char *dst, const unsigned char *src, std::int32_t
 		*dst = *src;
 }
 
-// The two transfers are calls, as from a library. Inlined, they would put
-// each branch of fifo_move beside the caller's array, and the compiler would
-// take the branches for pieces longer than the array as reachable: it cannot
-// know that the caller's count fits its array.
-[[gnu::noinline]] inline std::int32_t fifo_read(fifo_t *f, unsigned char *buf, std::int32_t k)
+// The two transfers are calls, as from a library, and stay calls under
+// link-time optimisation, where GCC would otherwise clone them for a
+// caller's constant arguments. Inlined or cloned, they would put each branch
+// of fifo_move beside the caller's array, and the compiler would take the
+// branches for pieces longer than the array as reachable: it cannot know
+// that the caller's count fits its array.
+#ifdef __clang__
+#define FIFO_CALL [[gnu::noinline]]
+#else
+#define FIFO_CALL [[gnu::noipa]]
+#endif
+
+FIFO_CALL inline std::int32_t fifo_read(fifo_t *f, unsigned char *buf, std::int32_t k)
 {
 	if (k <= 0)
 		return k;
@@ -100,8 +108,7 @@ inline void fifo_move(unsigned char *dst, const unsigned char *src, std::int32_t
 	return k;
 }
 
-[[gnu::noinline]] inline std::int32_t fifo_write(fifo_t *f, const unsigned char *buf,
-                                                 std::int32_t k)
+FIFO_CALL inline std::int32_t fifo_write(fifo_t *f, const unsigned char *buf, std::int32_t k)
 {
 	if (k <= 0)
 		return k;
