@@ -39,9 +39,6 @@ inline std::int32_t fifo_used(std::int32_t head, std::int32_t tail, std::int32_t
 	return head >= tail ? head - tail : head - tail + slots;
 }
 
-// Copies n bytes as memmove does. Pieces under 16 bytes are moved inline:
-// for them the call would cost more than the bytes. All the loads come
-// before the stores, so overlapping ranges come out as with memmove.
 // n bytes, sizeof(T) <= n <= 2 * sizeof(T), as two words that may overlap.
 template <typename T>
 inline void fifo_move_words(unsigned char *dst, const unsigned char *src, int n)
@@ -53,6 +50,9 @@ inline void fifo_move_words(unsigned char *dst, const unsigned char *src, int n)
 	std::memcpy(dst + n - sizeof b, &b, sizeof b);
 }
 
+// Copies n bytes as memmove does. Pieces under 16 bytes are moved inline:
+// for them the call would cost more than the bytes. All the loads come
+// before the stores, so overlapping ranges come out as with memmove.
 inline void fifo_move(unsigned char *dst, const unsigned char *src, std::int32_t n)
 {
 	if (n >= 16)
