@@ -42,17 +42,6 @@ inline std::int32_t fifo_used(std::int32_t head, std::int32_t tail, std::int32_t
 	return head >= tail ? head - tail : head - tail + slots;
 }
 
-// Copies n bytes as memmove does. Pieces under 16 bytes are moved inline:
-// for them the call would cost more than the bytes. All the loads come
-// before the stores, so overlapping ranges come out as with memmove.
-// Inlined into a caller with a short fixed array, the compiler warns about
-// the branches for longer pieces, which the count never reaches there.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Warray-bounds"
-#pragma GCC diagnostic ignored "-Wstringop-overflow"
-#pragma GCC diagnostic ignored "-Wstringop-overread"
-#endif
 // n bytes, sizeof(T) <= n <= 2 * sizeof(T), as two words that may overlap.
 template <typename T>
 inline void fifo_move_words(unsigned char *dst, const unsigned char *src, int n)
@@ -64,6 +53,9 @@ inline void fifo_move_words(unsigned char *dst, const unsigned char *src, int n)
 	std::memcpy(dst + n - sizeof b, &b, sizeof b);
 }
 
+// Copies n bytes as memmove does. Pieces under 16 bytes are moved inline:
+// for them the call would cost more than the bytes. All the loads come
+// before the stores, so overlapping ranges come out as with memmove.
 inline void fifo_move(unsigned char *dst, const unsigned char *src, std::int32_t n)
 {
 	if (n >= 16)
@@ -77,11 +69,20 @@ inline void fifo_move(unsigned char *dst, const unsigned char *src, std::int32_t
 	else if (n == 1)
 		*dst = *src;
 }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
+
+// The two transfers are calls, as from a library, and stay calls under
+// link-time optimisation, where GCC would otherwise clone them for a
+// caller's constant arguments. Inlined or cloned, they would put each branch
+// of fifo_move beside the caller's array, and the compiler would take the
+// branches for pieces longer than the array as reachable: it cannot know
+// that the caller's count fits its array.
+#ifdef __clang__
+#define FIFO_CALL [[gnu::noinline]]
+#else
+#define FIFO_CALL [[gnu::noipa]]
 #endif
 
-inline std::int32_t fifo_read(fifo_t *f, unsigned char *buf, std::int32_t k)
+FIFO_CALL inline std::int32_t fifo_read(fifo_t *f, unsigned char *buf, std::int32_t k)
 {
 	if (k <= 0)
 		return k;
@@ -110,7 +111,7 @@ inline std::int32_t fifo_read(fifo_t *f, unsigned char *buf, std::int32_t k)
 	return k;
 }
 
-inline std::int32_t fifo_write(fifo_t *f, const unsigned char *buf, std::int32_t k)
+FIFO_CALL inline std::int32_t fifo_write(fifo_t *f, const unsigned char *buf, std::int32_t k)
 {
 	if (k <= 0)
 		return k;

@@ -6,6 +6,7 @@
 #include "check/contracts.h"
 #include "check/match.h"
 #include "check/run.h"
+#include "tests/sanitized.h"
 
 #include <gtest/gtest.h>
 #include <string>

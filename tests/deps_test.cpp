@@ -5,6 +5,7 @@
 // names no loader; the static flavour's suite runner neither.
 #include "check/run.h"
 #include "tests/common.h"
+#include "tests/sanitized.h"
 
 #include <gtest/gtest.h>
 #include <iterator>
@@ -84,6 +85,43 @@ TEST(Deps, ReaderSeesTheCxxRuntimeAndConstructorsOfThisTest)
 	EXPECT_TRUE(self.interp);
 	EXPECT_TRUE(self.glibc_tag);
 	EXPECT_FALSE(names_no_loader(self_path));
+}
+
+// Whether a sanitizer's runtime is in this program, as the linker left it:
+// a shared runtime among the libraries needed (g++), or one linked in
+// statically, whose entry points are then defined here (clang++).
+bool runtime_linked_in(const std::string &path)
+{
+	for (const std::string &n : read_elf(path).needed)
+		if (n.starts_with("libasan") || n.starts_with("libtsan") ||
+		    n.starts_with("libubsan"))
+			return true;
+	run_opts o;
+	o.argv = {"/usr/bin/readelf", "-W", "--syms", path};
+	run_result r = run(o);
+	EXPECT_EQ(describe(r), "exit 0") << r.err;
+	std::istringstream lines(r.out);
+	for (std::string line; std::getline(lines, line);) {
+		// "  1234: 00000000000f1e20  233 FUNC  GLOBAL DEFAULT  14 __asan_init"
+		std::istringstream words(line);
+		std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+		if (w.size() >= 8 && w[6] != "UND" &&
+		    (w[7].starts_with("__asan_init") || w[7].starts_with("__tsan_init") ||
+		     w[7].starts_with("__ubsan_handle_")))
+			return true;
+	}
+	return false;
+}
+
+// The tests skip what a sanitizer prevents by what they see of its runtime.
+// A plain build that took itself for a sanitized one would skip the fault,
+// memcheck and dependency tests and still pass; a sanitized one that did not
+// would fail them for the wrong reason.
+TEST(Deps, SanitizerSkipsFollowTheRuntimeLinkedIn)
+{
+	char self_path[4096] = {};
+	ASSERT_GT(readlink("/proc/self/exe", self_path, sizeof self_path - 1), 0);
+	EXPECT_EQ(SANITIZED, runtime_linked_in(self_path));
 }
 
 const bool static_probes = std::string(FLAVOUR) != "dynamic";

@@ -282,7 +282,7 @@ TEST_F(Hostile, SignalDeathsAndAttacksOnTheParentAreNamed)
 	        << r.out;
 	EXPECT_TRUE(verdict_of(r.out, "tickspan")
 	                    .starts_with("BROKEN: stopped its parent with signal 19 (Stopped "
-	                                 "(signal)) (exit 0, "))
+	                                 "(signal)) ("))  // ended, or timed out on a busy machine
 	        << r.out;
 	std::string v = verdict_of(r.out, "raiseprint");
 	EXPECT_TRUE(v.starts_with("BROKEN: status: expected exit 0, got timed out (")) << v;
