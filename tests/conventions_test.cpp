@@ -1,56 +1,14 @@
 // probesuite's conventions: its options as getopt_long reads them,
 // --version, --list, -q, -j, --repeat with its counts, JUnit XML and
 // colour; and the matcher naming the source that printed last.
-#include "tests/common.h"
+#include "tests/runner.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
-#include <sys/stat.h>
 
 namespace
 {
-
-run_result suite(const std::vector<std::string> &args, bool tty = false,
-                 std::vector<std::string> env = {"NO_COLOR=1"})
-{
-	run_opts o;
-	o.argv = {std::string(PROBE_DIR) + "/probesuite"};
-	o.argv.insert(o.argv.end(), args.begin(), args.end());
-	o.tty = tty;
-	o.env = std::move(env);
-	o.timeout = 90;
-	return run(o);
-}
-
-std::vector<std::string> lines(const std::string &text)
-{
-	std::vector<std::string> v;
-	std::istringstream in(text);
-	for (std::string l; std::getline(in, l);)
-		v.push_back(l);
-	return v;
-}
-
-std::size_t occurrences(const std::string &text, const std::string &what)
-{
-	std::size_t n = 0;
-	for (std::size_t at = text.find(what); at != std::string::npos;
-	     at = text.find(what, at + 1))
-		n++;
-	return n;
-}
-
-std::string slurp(const std::string &path)
-{
-	std::ifstream in(path);
-	std::stringstream s;
-	s << in.rdbuf();
-	return s.str();
-}
 
 // The line of text that starts with head, without head; "" if none does.
 std::string line_after(const std::string &text, const std::string &head)
@@ -96,23 +54,18 @@ protected:
 
 	void SetUp() override
 	{
-		char tmpl[] = "/tmp/probesuite-conventions.XXXXXX";
-		ASSERT_NE(mkdtemp(tmpl), nullptr);
-		dir = tmpl;
+		dir = scratch_dir("conventions");
+		ASSERT_NE(dir, "");
 	}
 
 	void TearDown() override
 	{
-		std::string rm = "rm -rf '" + dir + "'";
-		EXPECT_EQ(system(rm.c_str()), 0);
+		remove_dir(dir);
 	}
 
 	std::string script(const std::string &name, const std::string &body)
 	{
-		std::string path = dir + "/" + name;
-		std::ofstream(path) << "#!/bin/sh\n" << body;
-		EXPECT_EQ(chmod(path.c_str(), 0755), 0);
-		return path;
+		return write_script(dir, name, body);
 	}
 
 	static int xmllint(const std::string &file)
@@ -253,7 +206,9 @@ TEST(ConventionsReport, VerdictsInColourOnATerminalOnly)
 {
 	const std::string green = "verdict: \033[32mok\033[0m (exit 0, ";
 	unsetenv("NO_COLOR");
-	run_result r = suite({"--only", "raiseprint"}, true, {});
+	run_opts o = suite_opts({"--only", "raiseprint"}, true);
+	o.env.clear();  // colour, as NO_COLOR is not set
+	run_result r = run(o);
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
 	EXPECT_NE(r.out.find(green), std::string::npos) << visible(r.out);
 	EXPECT_NE(r.out.find("raiseprint  \033[32mok\033[0m      exit 0"), std::string::npos)
@@ -261,8 +216,9 @@ TEST(ConventionsReport, VerdictsInColourOnATerminalOnly)
 
 	// NO_COLOR with any value, even empty, or a pipe: plain words.
 	for (bool tty : {true, false}) {
-		r = suite({"--only", "raiseprint"}, tty,
-		          tty ? std::vector<std::string>{"NO_COLOR="} : std::vector<std::string>{});
+		o = suite_opts({"--only", "raiseprint"}, tty);
+		o.env = tty ? std::vector<std::string>{"NO_COLOR="} : std::vector<std::string>{};
+		r = run(o);
 		EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
 		EXPECT_NE(r.out.find("verdict: ok (exit 0, "), std::string::npos) << visible(r.out);
 		EXPECT_EQ(r.out.find("\033[3"), std::string::npos) << tty;

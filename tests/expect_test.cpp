@@ -1,44 +1,28 @@
 // probesuite --expect: a listed difference is known and does not fail the
 // run, a listed scenario that keeps its contract is said to no longer
 // differ, and a wrong expectations file is a usage error.
-#include "tests/common.h"
+#include "tests/runner.h"
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
-#include <sys/stat.h>
 
 namespace
 {
 
 // Stand-in launchers for a faulty platform and expectations files, in a
 // fresh directory for all the tests here.
-class Expect : public testing::Test
+class Expect : public StandIns
 {
 protected:
-	static std::string dir;
-
 	static void SetUpTestSuite()
 	{
-		char tmpl[] = "/tmp/probesuite-expect.XXXXXX";
-		ASSERT_NE(mkdtemp(tmpl), nullptr);
-		dir = tmpl;
+		make_dir("expect");
 		// Prints a wrong number for raiseprint; runs the others as they are.
-		write("wrongline", "#!/bin/sh\n"
-		                   "case \"$1\" in\n"
-		                   "*/raiseprint) echo 'powl(3.2, 1.0) = 3.199999'; exit 0 ;;\n"
-		                   "esac\n"
-		                   "exec \"$@\"\n");
-		ASSERT_EQ(chmod((dir + "/wrongline").c_str(), 0755), 0);
+		script("wrongline", "case \"$1\" in\n"
+		                    "*/raiseprint) echo 'powl(3.2, 1.0) = 3.199999'; exit 0 ;;\n"
+		                    "esac\n"
+		                    "exec \"$@\"\n");
 		// Runs the probe and drops the blank before each newline.
-		write("dropblank", "#!/bin/sh\n\"$@\" | sed 's/ $//'\n");
-		ASSERT_EQ(chmod((dir + "/dropblank").c_str(), 0755), 0);
-	}
-
-	static void TearDownTestSuite()
-	{
-		std::string rm = "rm -rf '" + dir + "'";
-		EXPECT_EQ(system(rm.c_str()), 0);
+		script("dropblank", "\"$@\" | sed 's/ $//'\n");
 	}
 
 	static std::string write(const std::string &name, const std::string &text)
@@ -48,21 +32,11 @@ protected:
 		return path;
 	}
 
-	static run_result suite(const std::vector<std::string> &args)
-	{
-		run_opts o;
-		o.argv = {std::string(PROBE_DIR) + "/probesuite"};
-		o.argv.insert(o.argv.end(), args.begin(), args.end());
-		o.timeout = 90;
-		return run(o);
-	}
-
 	static bool has(const std::string &text, const std::string &part)
 	{
 		return text.find(part) != std::string::npos;
 	}
 };
-std::string Expect::dir;
 
 TEST_F(Expect, ListedDifferenceIsKnownAndListedPassIsNoLongerDiffering)
 {

@@ -3,7 +3,7 @@
 // parent, die by a signal or cannot be executed; and a runner started with
 // its signals, descriptors or standard output in a bad state. Each gets a
 // prompt verdict that says what happened, and nothing is left running.
-#include "tests/common.h"
+#include "tests/runner.h"
 
 #include <algorithm>
 #include <csignal>
@@ -20,16 +20,6 @@
 
 namespace
 {
-
-const std::string suite_path = std::string(PROBE_DIR) + "/probesuite";
-
-std::string slurp(const std::string &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	std::ostringstream s;
-	s << in.rdbuf();
-	return s.str();
-}
 
 // The processes whose environment holds mark: every process a run started
 // inherits it.
@@ -126,9 +116,8 @@ protected:
 
 	void SetUp() override
 	{
-		char tmpl[] = "/tmp/probesuite-hostile.XXXXXX";
-		ASSERT_NE(mkdtemp(tmpl), nullptr);
-		dir = tmpl;
+		dir = scratch_dir("hostile");
+		ASSERT_NE(dir, "");
 		mark = "PROBESUITE_HOSTILE_TEST=" + dir;
 	}
 
@@ -137,15 +126,12 @@ protected:
 		EXPECT_EQ(wait_marked_below(mark, 1, 2), 0u) << "processes left running";
 		for (pid_t p : marked(mark))
 			kill(p, SIGKILL);
-		std::string rm = "rm -rf '" + dir + "'";
-		EXPECT_EQ(system(rm.c_str()), 0);
+		remove_dir(dir);
 	}
 
 	void script(const std::string &name, const std::string &body, mode_t mode = 0755)
 	{
-		std::string path = dir + "/" + name;
-		std::ofstream(path) << "#!/bin/sh\n" << body;
-		ASSERT_EQ(chmod(path.c_str(), mode), 0);
+		write_script(dir, name, body, mode);
 	}
 
 	run_opts suite(const std::vector<std::string> &args)

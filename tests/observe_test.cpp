@@ -1,7 +1,7 @@
 // The observer: run() finds the probe's own process behind any launcher,
 // tells whether descriptor 9001 reached it and why a child could not be
 // set up; probesuite keeps ok, BROKEN and could not arrange apart.
-#include "tests/common.h"
+#include "tests/runner.h"
 
 #include <cerrno>
 #include <csignal>
@@ -174,16 +174,12 @@ TEST(Observer, NamesWhatTheChildCouldNotDo)
 }
 
 // probesuite, with stand-in launchers and a stand-in probe.
-class Observed : public testing::Test
+class Observed : public StandIns
 {
 protected:
-	static std::string dir;
-
 	static void SetUpTestSuite()
 	{
-		char tmpl[] = "/tmp/probesuite-observe.XXXXXX";
-		ASSERT_NE(mkdtemp(tmpl), nullptr);
-		dir = tmpl;
+		make_dir("observe");
 		script("forks", "\"$@\"\nexit $?\n");
 		// Closes every inherited descriptor above 2, then execs.
 		script("closes", "exec bash -c 'for d in /proc/self/fd/*; do n=${d##*/}; "
@@ -195,48 +191,7 @@ protected:
 		ASSERT_EQ(mkdir((dir + "/probes").c_str(), 0755), 0);
 		ASSERT_EQ(symlink(OTHERPID, (dir + "/probes/selfreport").c_str()), 0);
 	}
-
-	static void TearDownTestSuite()
-	{
-		std::string rm = "rm -rf '" + dir + "'";
-		EXPECT_EQ(system(rm.c_str()), 0);
-	}
-
-	static void script(const std::string &name, const std::string &body)
-	{
-		std::string path = dir + "/" + name;
-		std::ofstream(path) << "#!/bin/sh\n" << body;
-		ASSERT_EQ(chmod(path.c_str(), 0755), 0);
-	}
-
-	static std::string launcher(const std::string &name)
-	{
-		return dir + "/" + name;
-	}
 };
-std::string Observed::dir;
-
-run_opts suite_opts(const std::vector<std::string> &args)
-{
-	run_opts o;
-	o.argv = {path_of("probesuite")};
-	o.argv.insert(o.argv.end(), args.begin(), args.end());
-	o.timeout = 90;
-	return o;
-}
-
-run_result suite(const std::vector<std::string> &args)
-{
-	return run(suite_opts(args));
-}
-
-std::size_t count(const std::string &text, const std::string &part)
-{
-	std::size_t n = 0;
-	for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size())
-		n++;
-	return n;
-}
 
 TEST_F(Observed, PidNotItsOwnIsBrokenWithOrWithoutALauncher)
 {
@@ -276,7 +231,7 @@ TEST_F(Observed, ForkingLauncherKeepsTheProbesPidsOk)
 {
 	run_result r = suite({"--launcher", launcher("forks"), "--only", "selfreport,reapcheck"});
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-	EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
+	EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
 	EXPECT_EQ(r.out.find("not verified"), std::string::npos);
 }
 
@@ -284,7 +239,7 @@ TEST_F(Observed, LauncherThatClosesDescriptorsCannotArrangeTheFedRead)
 {
 	run_result r = suite({"--launcher", launcher("closes"), "--only", "ductread"});
 	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
-	EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;  // without 9001
+	EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;  // without 9001
 	EXPECT_NE(r.out.find("   verdict: could not arrange: the launcher did not pass descriptor "
 	                     "9001 to the probe (exit 0, "),
 	          std::string::npos)
@@ -305,8 +260,9 @@ TEST_F(Observed, LauncherThatCannotStartTheProbeCannotArrange)
 {
 	run_result r = suite({"--launcher", launcher("noloader"), "--only", "raiseprint,tickspan"});
 	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
-	EXPECT_EQ(count(r.out, "   verdict: could not arrange: the launcher could not start the "
-	                       "probe (exit 127) (exit 127, "),
+	EXPECT_EQ(occurrences(r.out,
+	                      "   verdict: could not arrange: the launcher could not start the "
+	                      "probe (exit 127) (exit 127, "),
 	          2u)
 	        << r.out;
 	EXPECT_EQ(r.out.find("BROKEN"), std::string::npos);
@@ -326,7 +282,7 @@ TEST_F(Observed, WithoutSeccompPidLinesAreCheckedForTheirFormOnly)
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
 	const std::string note = "pid not verified: seccomp is not available (Function not "
 	                         "implemented)";
-	EXPECT_EQ(count(r.out, "   verdict: ok: " + note + " (exit 0, "), 2u) << r.out;
+	EXPECT_EQ(occurrences(r.out, "   verdict: ok: " + note + " (exit 0, "), 2u) << r.out;
 
 	// TAP tells it in a comment under the result.
 	o.argv.push_back("--tap");
@@ -342,7 +298,7 @@ TEST_F(Observed, WithoutSeccompPidLinesAreCheckedForTheirFormOnly)
 	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	r = run(o);
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-	EXPECT_EQ(count(r.out, "   verdict: ok: " + note), 1u) << r.out;
+	EXPECT_EQ(occurrences(r.out, "   verdict: ok: " + note), 1u) << r.out;
 	o = suite_opts({"--dir", dir + "/probes", "--only", "selfreport"});
 	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	r = run(o);
@@ -384,13 +340,6 @@ void low_soft_nofile()
 	setrlimit(RLIMIT_NOFILE, &l);
 }
 
-bool capable(int cap)
-{
-	__user_cap_header_struct h = {_LINUX_CAPABILITY_VERSION_3, 0};
-	__user_cap_data_struct d[2] = {};
-	return syscall(SYS_capget, &h, d) == 0 && (d[cap / 32].effective & (1u << (cap % 32)));
-}
-
 TEST(ObservedLimits, OpenFileLimitBelow9001IsRaisedWhereItMayBe)
 {
 	run_opts o = suite_opts({"--only", "ductread"});
@@ -400,7 +349,7 @@ TEST(ObservedLimits, OpenFileLimitBelow9001IsRaisedWhereItMayBe)
 		o.in_child = low_soft_nofile;
 		run_result r = run(o);
 		EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-		EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
+		EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
 	}
 	o.in_child = nullptr;
 	o.limits.push_back({RLIMIT_NOFILE, 4096});
@@ -408,13 +357,13 @@ TEST(ObservedLimits, OpenFileLimitBelow9001IsRaisedWhereItMayBe)
 		// The hard limit too.
 		run_result r = run(o);
 		EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-		EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
+		EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
 		o.in_child = drop_sys_resource;
 	}
 	if (!capable(CAP_SYS_RESOURCE) || geteuid() == 0) {
 		run_result r = run(o);
 		EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
-		EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;
+		EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;
 		EXPECT_NE(r.out.find("   verdict: could not arrange: the open-file limit is 4096; "
 		                     "descriptor 9001 needs more (not started)"),
 		          std::string::npos)
@@ -441,7 +390,7 @@ TEST_F(Observed, SetuidLauncherIsNotFilteredWithoutCapSysAdmin)
 	o.in_child = drop_sys_admin;
 	run_result r = run(o);
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-	EXPECT_EQ(count(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;
+	EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;
 
 	// A setuid launcher would lose its privileges: not filtered, not verified.
 	std::string setuid = launcher("forks-setuid");

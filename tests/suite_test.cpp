@@ -1,12 +1,8 @@
 // probesuite: passes on the real probes, names what broke when a launcher
 // changes a probe's output, its status or its pid, and speaks TAP.
-#include "tests/common.h"
+#include "tests/runner.h"
 
-#include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
-#include <sys/stat.h>
 
 namespace
 {
@@ -17,26 +13,6 @@ const char *const probes[] = {"ringhand",   "twincell",  "onecell",    "ductopen
 bool twice(const std::string &probe)
 {
 	return probe == "ductread" || probe == "splitcount";
-}
-
-run_result suite(const std::vector<std::string> &args, bool tty = false)
-{
-	run_opts o;
-	o.argv = {std::string(PROBE_DIR) + "/probesuite"};
-	o.argv.insert(o.argv.end(), args.begin(), args.end());
-	o.tty = tty;
-	o.timeout = 90;
-	o.env = {"NO_COLOR=1"};  // the verdicts as plain words, on a terminal too
-	return run(o);
-}
-
-std::vector<std::string> lines(const std::string &text)
-{
-	std::vector<std::string> v;
-	std::istringstream in(text);
-	for (std::string l; std::getline(in, l);)
-		v.push_back(l);
-	return v;
 }
 
 // A number in digits only; -1 for anything else.
@@ -109,16 +85,12 @@ std::map<std::string, row> summary(const std::string &out)
 
 // Launchers that stand in for a faulty platform, written to a fresh
 // directory once for all the tests here.
-class SuiteLauncher : public testing::Test
+class SuiteLauncher : public StandIns
 {
 protected:
-	static std::string dir;
-
 	static void SetUpTestSuite()
 	{
-		char tmpl[] = "/tmp/probesuite-test.XXXXXX";
-		ASSERT_NE(mkdtemp(tmpl), nullptr);
-		dir = tmpl;
+		make_dir("test");
 		// Runs the probe and drops the blank before each newline.
 		script("dropblank", "\"$@\" | sed 's/ $//'\n");
 		// Prints a wrong number for raiseprint; runs the others as they are.
@@ -129,26 +101,7 @@ protected:
 		// Runs the probe, then ends with status 3.
 		script("exit3", "\"$@\"\nexit 3\n");
 	}
-
-	static void TearDownTestSuite()
-	{
-		std::string rm = "rm -rf '" + dir + "'";
-		EXPECT_EQ(system(rm.c_str()), 0);
-	}
-
-	static void script(const std::string &name, const std::string &body)
-	{
-		std::string path = dir + "/" + name;
-		std::ofstream(path) << "#!/bin/sh\n" << body;
-		ASSERT_EQ(chmod(path.c_str(), 0755), 0);
-	}
-
-	static std::string launcher(const std::string &name)
-	{
-		return dir + "/" + name;
-	}
 };
-std::string SuiteLauncher::dir;
 
 TEST(Suite, PassesOnTheRealProbesInAboutFiveSeconds)
 {

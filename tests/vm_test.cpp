@@ -3,7 +3,7 @@
 // console's last lines; a dynamic program is refused; and the guest's
 // records come back as they were sent.
 #include "suite/vm.h"
-#include "tests/common.h"
+#include "tests/runner.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -22,15 +22,13 @@ protected:
 
 	void SetUp() override
 	{
-		char tmpl[] = "/tmp/probesuite-vm.XXXXXX";
-		ASSERT_NE(mkdtemp(tmpl), nullptr);
-		dir = tmpl;
+		dir = scratch_dir("vm");
+		ASSERT_NE(dir, "");
 	}
 
 	void TearDown() override
 	{
-		std::string rm = "rm -rf '" + dir + "'";
-		EXPECT_EQ(system(rm.c_str()), 0);
+		remove_dir(dir);
 	}
 
 	void stand_in(const char *program)
@@ -54,11 +52,8 @@ protected:
 	static run_result suite(const std::vector<std::string> &args,
 	                        const std::vector<std::string> &env = {"PROBESUITE_ACCEL=tcg"})
 	{
-		run_opts o;
-		o.argv = {std::string(PROBE_DIR) + "/probesuite"};
-		o.argv.insert(o.argv.end(), args.begin(), args.end());
-		o.env = env;
-		o.timeout = 90;
+		run_opts o = suite_opts(args);
+		o.env.insert(o.env.end(), env.begin(), env.end());
 		return run(o);
 	}
 
