@@ -184,17 +184,18 @@ int main(int argc, char **argv)
 	}
 	apply_expectations(list);
 
+	int status = exit_status(list);
 	if (junit) {
 		report_junit(junit, list, o, wall);
 		if (ferror(junit) | fclose(junit)) {
 			fprintf(stderr, "probesuite: cannot write %s: %s\n", o.junit.c_str(),
 			        strerror(errno));
-			return status_usage;
+			status = status_output;
 		}
 	}
 	if (o.tap)
 		report_tap(list);
 	else
 		report(list, o, wall);
-	return finish(exit_status(list));
+	return finish(status);
 }

@@ -308,6 +308,14 @@ TEST_F(Conventions, JunitCarriesAnyBytesAProbePrintsAndSkipsTheUnarranged)
 	EXPECT_EQ(x.find("<failure"), std::string::npos) << x;
 }
 
+TEST(ConventionsReport, JunitFileThatCannotBeWrittenExitsFourAfterTheReport)
+{
+	run_result r = suite({"--junit", "/dev/full", "--tap", "--only", "raiseprint"});
+	EXPECT_TRUE(r.exited && r.code == 4) << describe(r) << r.err;
+	EXPECT_EQ(r.out, "1..1\nok 1 - raiseprint\n");
+	EXPECT_EQ(r.err, "probesuite: cannot write /dev/full: No space left on device\n");
+}
+
 TEST_F(Conventions, JobsBoundTheProbesRunAtOnce)
 {
 	// Each run marks itself running for 0.2 s before the probe starts and
