@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
+#include <vector>
 
 inline run_opts probe(const std::string &name)
 {
@@ -18,13 +20,22 @@ inline run_opts probe(const std::string &name)
 	return o;
 }
 
+// A tool run on a build product (readelf, objdump): all it prints, which
+// for a static program is far more than a probe's bound.
+inline run_result run_tool(std::vector<std::string> argv)
+{
+	run_opts o;
+	o.argv = std::move(argv);
+	o.keep = std::size_t(1) << 30;
+	o.timeout = 60;
+	return run(o);
+}
+
 // True when the program at path names no loader (no PT_INTERP): it is
 // static, and nothing preloaded reaches it.
 inline bool names_no_loader(const std::string &path)
 {
-	run_opts o;
-	o.argv = {"/usr/bin/readelf", "-W", "-l", path};
-	run_result r = run(o);
+	run_result r = run_tool({"/usr/bin/readelf", "-W", "-l", path});
 	EXPECT_EQ(describe(r), "exit 0") << r.err;
 	EXPECT_NE(r.out.find("Program Headers:"), std::string::npos) << r.out;
 	return r.out.find("\n  INTERP ") == std::string::npos;

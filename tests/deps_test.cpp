@@ -29,9 +29,7 @@ struct elf_facts {
 elf_facts read_elf(const std::string &path)
 {
 	elf_facts e;
-	run_opts o;
-	o.argv = {"/usr/bin/readelf", "-W", "-d", "-S", "-l", path};
-	run_result r = run(o);
+	run_result r = run_tool({"/usr/bin/readelf", "-W", "-d", "-S", "-l", path});
 	EXPECT_EQ(describe(r), "exit 0") << r.err;
 	std::istringstream lines(r.out);
 	for (std::string line; std::getline(lines, line);) {
@@ -96,9 +94,7 @@ bool runtime_linked_in(const std::string &path)
 		if (n.starts_with("libasan") || n.starts_with("libtsan") ||
 		    n.starts_with("libubsan"))
 			return true;
-	run_opts o;
-	o.argv = {"/usr/bin/readelf", "-W", "--syms", path};
-	run_result r = run(o);
+	run_result r = run_tool({"/usr/bin/readelf", "-W", "--syms", path});
 	EXPECT_EQ(describe(r), "exit 0") << r.err;
 	std::istringstream lines(r.out);
 	for (std::string line; std::getline(lines, line);) {

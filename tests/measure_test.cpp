@@ -75,10 +75,8 @@ bool main_loops(const std::string &disassembly)
 
 TEST(Tickspan, KeepsItsEmptyLoopInTheBuild)
 {
-	run_opts o;
-	o.argv = {"/usr/bin/objdump", "-d", "--no-show-raw-insn",
-	          std::string(PROBE_DIR) + "/tickspan"};
-	run_result r = run(o);
+	run_result r = run_tool({"/usr/bin/objdump", "-d", "--no-show-raw-insn",
+	                         std::string(PROBE_DIR) + "/tickspan"});
 	ASSERT_EQ(describe(r), "exit 0") << r.err;
 	ASSERT_NE(r.out.find(" <main>:\n"), std::string::npos);
 	EXPECT_TRUE(main_loops(r.out)) << "no backward jump in main: the loop was optimised away";
