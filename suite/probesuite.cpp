@@ -67,11 +67,6 @@ void *work(void *arg)
 	return nullptr;
 }
 
-double seconds_since(std::chrono::steady_clock::time_point t0)
-{
-	return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
 // Runs every scenario of list here, o.repeat times each, and returns the
 // seconds it took.
 double run_here(const std::vector<scenario *> &list, const options &o)

@@ -14,6 +14,11 @@ std::string fixed(double x, int decimals)
 	return buf;
 }
 
+double seconds_since(std::chrono::steady_clock::time_point t0)
+{
+	return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
 std::string title(const scenario &s)
 {
 	return s.how.empty() ? s.probe : s.probe + " (" + s.how + ")";

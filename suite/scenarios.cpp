@@ -69,7 +69,6 @@ void play(scenario &s, const options &o)
 		s.result = outcome::unarranged;
 		s.why = (errno == ENOENT || errno == ENOTDIR ? "no probe at " : "cannot execute ") +
 		        path + ": " + strerror(errno);
-		s.done = true;
 		return;
 	}
 	r.argv = o.launcher;
@@ -89,7 +88,6 @@ void play(scenario &s, const options &o)
 			s.result = outcome::unarranged;
 			s.why = std::string("could not prepare descriptor 9001: ") +
 			        strerror(errno);
-			s.done = true;
 			return;
 		}
 		close(feed[1]);
@@ -105,7 +103,6 @@ void play(scenario &s, const options &o)
 // Sets the outcome and its reason from what s.got holds.
 void judge(scenario &s, const options &o)
 {
-	s.done = true;
 	if (s.got.interrupted) {
 		s.result = outcome::interrupted;
 		const char *sig = stopped() ? sigabbrev_np(stopped()) : nullptr;

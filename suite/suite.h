@@ -7,6 +7,7 @@
 #include "check/match.h"
 #include "check/run.h"
 
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -48,7 +49,6 @@ struct scenario {
 	outcome result = outcome::interrupted;
 	std::string why;     // the reason for result; empty for ok
 	std::string listed;  // the expectations file's reason; empty when not listed
-	bool done = false;   // play() has filled in the above
 	tally count;         // over all its runs
 };
 
@@ -98,6 +98,7 @@ void judge(scenario &s, const options &o);
 // report.cpp
 extern std::string platform;  // what the suite ran on, when not this machine
 std::string fixed(double x, int decimals);
+double seconds_since(std::chrono::steady_clock::time_point t0);
 std::string title(const scenario &s);
 const char *word(outcome o);
 int severity(outcome o);

@@ -104,7 +104,6 @@ void fold(scenario &into, scenario &run, int nth,
 	into.v = std::move(run.v);
 	into.result = run.result;
 	into.why = std::move(run.why);
-	into.done = true;
 }
 
 // "2 ok, 1 BROKEN": how many runs had each outcome.

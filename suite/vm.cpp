@@ -36,11 +36,6 @@ using clk = std::chrono::steady_clock;
 double boot_bound_kvm = 10, boot_bound_tcg = 30;
 const double run_bound = 240, off_bound = 10;
 
-double since(clk::time_point t0)
-{
-	return std::chrono::duration<double>(clk::now() - t0).count();
-}
-
 bool slurp(const std::string &path, std::string &data)
 {
 	FILE *f = fopen(path.c_str(), "rb");
@@ -288,7 +283,7 @@ boot start(const std::string &qemu, const std::string &kernel, const std::string
 		for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
 			wire.append(buf, n);
 		b.g = read_report(wire);
-		double t = since(t0);
+		double t = seconds_since(t0);
 		if (b.g.ready && b.boot_seconds == 0) {
 			b.boot_seconds = t;
 			bound = t + run_bound;
@@ -352,7 +347,6 @@ void unarrange(const std::vector<scenario *> &list, const std::string &why)
 		s->got = run_result();
 		s->result = outcome::unarranged;
 		s->why = why;
-		s->done = true;
 	}
 }
 
@@ -426,13 +420,13 @@ double check_kernel(const std::vector<scenario *> &list, const options &o)
 	if (!o.launcher.empty() && !is_static(o.launcher[0], why)) {
 		unarrange(list,
 		          "the launcher " + o.launcher[0] + " cannot run inside the guest: " + why);
-		return since(t0);
+		return seconds_since(t0);
 	}
 	std::string qemu = find_program("qemu-system-x86_64");
 	if (qemu.empty()) {
 		unarrange(list, "qemu-system-x86_64 is not installed (Debian package "
 		                "qemu-system-x86)");
-		return since(t0);
+		return seconds_since(t0);
 	}
 
 	const char *tmp = getenv("TMPDIR");
@@ -440,14 +434,14 @@ double check_kernel(const std::vector<scenario *> &list, const options &o)
 	if (!mkdtemp(dir.data())) {
 		unarrange(list, "cannot make a folder for the initramfs in " + dir + ": " +
 		                        strerror(errno));
-		return since(t0);
+		return seconds_since(t0);
 	}
 	std::string initramfs = dir + "/initramfs.cpio", channel = dir + "/results";
 	if (!make_initramfs(initramfs, list, o, why)) {
 		unarrange(list, "cannot make the initramfs: " + why);
 		unlink(initramfs.c_str());
 		rmdir(dir.c_str());
-		return since(t0);
+		return seconds_since(t0);
 	}
 
 	std::vector<bool> tries;
@@ -493,5 +487,5 @@ double check_kernel(const std::vector<scenario *> &list, const options &o)
 		           "), " + std::to_string(b.g.cpus) + " processor" +
 		           (b.g.cpus == 1 ? "" : "s") + ", booted to init in " +
 		           fixed(b.boot_seconds, 1) + " s";
-	return since(t0);
+	return seconds_since(t0);
 }
