@@ -88,6 +88,9 @@ void play(scenario &s, const options &o)
 			s.result = outcome::unarranged;
 			s.why = std::string("could not prepare descriptor 9001: ") +
 			        strerror(errno);
+			for (int fd : feed)
+				if (fd >= 0)
+					close(fd);
 			return;
 		}
 		close(feed[1]);
