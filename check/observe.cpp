@@ -1,4 +1,5 @@
 #include "check/observe.h"
+#include "check/file.h"
 
 #include "check/run.h"
 
@@ -78,18 +79,11 @@ ssize_t recv_note(const observer &w, note &n, int *fd, int flags)
 	return k == (ssize_t)sizeof n ? k : k <= 0 ? k : -1;
 }
 
+// The file's text; empty when it cannot be read (a process gone meanwhile).
 std::string slurp(const std::string &path)
 {
 	std::string s;
-	int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		return s;
-	char buf[16384];
-	ssize_t k;
-	while ((k = read(fd, buf, sizeof buf)) > 0 || (k < 0 && errno == EINTR))
-		if (k > 0)
-			s.append(buf, k);
-	close(fd);
+	read_file(path, s);
 	return s;
 }
 

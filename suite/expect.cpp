@@ -7,6 +7,7 @@
 //
 //	raiseprint	this C library rounds powl's result differently
 //	ductread (9001 holds "Hello, pipe!\0")	the sandbox closes descriptors above 1023
+#include "check/file.h"
 #include "suite/suite.h"
 
 #include <cerrno>
@@ -56,17 +57,9 @@ void take(const std::string &l, const std::string &file, int n, std::deque<scena
 // without a reason, or a name that is no scenario's is a usage error.
 void read_expectations(const std::string &file, std::deque<scenario> &all)
 {
-	FILE *f = fopen(file.c_str(), "r");
-	if (!f)
-		bad_usage("cannot read the expectations file " + file + ": " + strerror(errno));
 	std::string text;
-	char buf[4096];
-	for (std::size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-		text.append(buf, n);
-	bool failed = ferror(f);
-	fclose(f);
-	if (failed)
-		bad_usage("cannot read the expectations file " + file);
+	if (!read_file(file, text))
+		bad_usage("cannot read the expectations file " + file + ": " + strerror(errno));
 
 	std::map<const scenario *, int> first;
 	int n = 0;

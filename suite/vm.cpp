@@ -7,6 +7,7 @@
 // KVM is tried first where /dev/kvm opens; a machine that stops or hangs
 // before init runs under KVM is started again with TCG.
 #include "suite/vm.h"
+#include "check/file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -35,19 +36,6 @@ using clk = std::chrono::steady_clock;
 // after the last result.
 double boot_bound_kvm = 10, boot_bound_tcg = 30;
 const double run_bound = 240, off_bound = 10;
-
-bool slurp(const std::string &path, std::string &data)
-{
-	FILE *f = fopen(path.c_str(), "rb");
-	if (!f)
-		return false;
-	char buf[65536];
-	for (std::size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-		data.append(buf, n);
-	bool ok = !ferror(f);
-	fclose(f);
-	return ok;
-}
 
 // The initramfs: a newc cpio archive, written as it is built.
 struct archive {
@@ -84,7 +72,7 @@ void put_program(archive &a, std::vector<std::string> &made, const std::string &
 		}
 	}
 	std::string data;
-	if (!slurp(from, data)) {
+	if (!read_file(from, data)) {
 		why = "cannot read " + from + ": " + strerror(errno);
 		a.ok = false;
 	}
@@ -357,7 +345,7 @@ void unarrange(const std::vector<scenario *> &list, const std::string &why)
 bool is_static(const std::string &path, std::string &why)
 {
 	std::string data;
-	if (!slurp(path, data)) {
+	if (!read_file(path, data)) {
 		why = "cannot read it: " + std::string(strerror(errno));
 		return false;
 	}
