@@ -376,8 +376,27 @@ TEST_F(Hostile, NoPseudoTerminalNamesItsReason)
 	                 "posix_openpt: No such device\n");
 }
 
+// The children of pid, from every one of its threads: zombies included,
+// so a child that is gone from the list has been reaped.
+std::size_t children_count(pid_t pid)
+{
+	std::size_t n = 0;
+	std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+	DIR *d = opendir(tasks.c_str());
+	if (!d)
+		return 0;
+	while (dirent *e = readdir(d))
+		if (e->d_name[0] != '.') {
+			std::istringstream list(slurp(tasks + "/" + e->d_name + "/children"));
+			for (pid_t p; list >> p;)
+				n++;
+		}
+	closedir(d);
+	return n;
+}
+
 // Stand-ins for the 5-second probes that never end, each with a daemon,
-// and a quick one that keeps its contract.
+// and a quick one that keeps its contract and leaves a file as it ends.
 class HostileSignal : public Hostile
 {
 protected:
@@ -386,20 +405,31 @@ protected:
 		Hostile::SetUp();
 		for (const char *p : {"ringhand", "twincell", "onecell"})
 			script(p, "setsid sleep 300 &\nexec sleep 300\n");
-		script("raiseprint", "echo 'powl(3.2, 1.0) = 3.200000'\n");
+		script("raiseprint", "echo 'powl(3.2, 1.0) = 3.200000'\n: >\"$0.done\"\n");
 	}
 
 	// Runs the suite on a thread; once the three hung probes and their
-	// daemons are up, sends the runner each of sigs.
+	// daemons are up and the quick probe's run is over, sends the runner
+	// each of sigs.
 	run_result signalled(std::initializer_list<int> sigs)
 	{
+		unlink((dir + "/raiseprint.done").c_str());
 		run_result r;
 		std::thread t([&] {
 			r = run(suite({"--only", "ringhand,twincell,onecell,raiseprint"}));
 		});
-		// The runner, three keepers and six sleeps: the quick probe is done.
+		// The runner, three keepers and six sleeps.
 		pid_t runner = runner_once(mark, cmdline({"sleep", "300"}), 6, 10);
 		EXPECT_GT(runner, 0) << "the probes did not start";
+		// The quick probe ended, and its keeper was reaped: its run is over,
+		// and no signal can interrupt it now.
+		for (int i = 0; runner > 0 && i < 500; i++) {
+			if (access((dir + "/raiseprint.done").c_str(), F_OK) == 0 &&
+			    children_count(runner) == 3)
+				break;
+			usleep(20000);
+		}
+		EXPECT_EQ(children_count(runner), 3u) << "the quick probe's run did not end";
 		for (int sig : sigs)
 			if (runner > 0)
 				kill(runner, sig);
