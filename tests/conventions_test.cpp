@@ -47,20 +47,11 @@ int total(const std::map<std::string, int> &m)
 }
 
 // A fresh directory of stand-in launchers for each test.
-class Conventions : public testing::Test
+class Conventions : public Scratch
 {
 protected:
-	std::string dir;
-
-	void SetUp() override
+	Conventions() : Scratch("conventions")
 	{
-		dir = scratch_dir("conventions");
-		ASSERT_NE(dir, "");
-	}
-
-	void TearDown() override
-	{
-		remove_dir(dir);
 	}
 
 	std::string script(const std::string &name, const std::string &body)

@@ -81,6 +81,31 @@ inline std::string write_script(const std::string &dir, const std::string &name,
 	return path;
 }
 
+// A fresh directory, dir, for each test, removed after it.
+class Scratch : public testing::Test
+{
+protected:
+	std::string dir;
+
+	explicit Scratch(const char *what) : what(what)
+	{
+	}
+
+	void SetUp() override
+	{
+		dir = scratch_dir(what);
+		ASSERT_NE(dir, "");
+	}
+
+	void TearDown() override
+	{
+		remove_dir(dir);
+	}
+
+private:
+	const char *what;
+};
+
 // Stand-in launchers in a fresh directory, made once for all the tests of
 // a suite: its SetUpTestSuite calls make_dir, then script.
 class StandIns : public testing::Test

@@ -15,20 +15,11 @@ namespace
 {
 
 // A folder whose runner and probes are all one static stand-in.
-class Kernel : public testing::Test
+class Kernel : public Scratch
 {
 protected:
-	std::string dir;
-
-	void SetUp() override
+	Kernel() : Scratch("vm")
 	{
-		dir = scratch_dir("vm");
-		ASSERT_NE(dir, "");
-	}
-
-	void TearDown() override
-	{
-		remove_dir(dir);
 	}
 
 	void stand_in(const char *program)
