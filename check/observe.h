@@ -33,6 +33,8 @@ struct observed {
 	pid_t pid = -1;         // the probe's pid in its own namespace
 	int fd_open = -1;       // the descriptor in the probe: 1 open, 0 closed, -1 not seen
 	unsigned calls = 0;     // notifications served
+
+	friend bool operator==(const observed &, const observed &) = default;
 };
 
 // What the child could not do before exec.

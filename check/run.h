@@ -46,6 +46,8 @@ struct run_result {
 	// Where each chunk of out began and when it arrived, seconds from start.
 	std::vector<std::pair<std::size_t, double>> out_times;
 	observed seen;  // the probe's process, when run_opts.observe asked for it
+
+	friend bool operator==(const run_result &, const run_result &) = default;
 };
 
 run_result run(const run_opts &o);

@@ -8,7 +8,8 @@
 //	raiseprint	this C library rounds powl's result differently
 //	ductread (9001 holds "Hello, pipe!\0")	the sandbox closes descriptors above 1023
 #include "check/file.h"
-#include "suite/suite.h"
+#include "suite/options.h"
+#include "suite/plan.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,7 +27,7 @@ std::string trim(const std::string &s)
 
 // Takes line n of the file, neither blank nor a comment. first holds the
 // line that listed each scenario so far.
-void take(const std::string &l, const std::string &file, int n, std::deque<scenario> &all,
+void take(const std::string &l, const std::string &file, int n, std::vector<scenario> &all,
           std::map<const scenario *, int> &first)
 {
 	std::string where = file + ":" + std::to_string(n) + ": ";
@@ -53,9 +54,7 @@ void take(const std::string &l, const std::string &file, int n, std::deque<scena
 
 }  // namespace
 
-// Marks every scenario the file lists; a file that cannot be read, a line
-// without a reason, or a name that is no scenario's is a usage error.
-void read_expectations(const std::string &file, std::deque<scenario> &all)
+void read_expectations(const std::string &file, std::vector<scenario> &all)
 {
 	std::string text;
 	if (!read_file(file, text))
@@ -72,26 +71,5 @@ void read_expectations(const std::string &file, std::deque<scenario> &all)
 		n++;
 		if (!trim(l).empty() && l[0] != '#')
 			take(l, file, n, all, first);
-	}
-}
-
-// A listed scenario that broke its contract is a known difference; one
-// that kept it no longer differs. Neither fails the run. A scenario that
-// could not be arranged or was interrupted was not judged, so it stays so.
-void apply_expectations(const std::vector<scenario *> &list)
-{
-	auto listed = [](outcome o) {
-		return o == outcome::broken ? outcome::known
-		       : o == outcome::ok   ? outcome::no_longer
-		                            : o;
-	};
-	for (scenario *s : list) {
-		if (s->listed.empty())
-			continue;
-		s->result = listed(s->result);
-		std::map<outcome, int> runs;
-		for (const auto &[result, n] : s->count.outcomes)
-			runs[listed(result)] += n;
-		s->count.outcomes = runs;
 	}
 }

@@ -1,5 +1,6 @@
 // The runner's command line.
-#include "suite/suite.h"
+#include "suite/options.h"
+#include "suite/outcome.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,8 +13,8 @@ namespace
 
 const char usage[] =
         "usage: probesuite [--launcher CMD] [--only NAME,...] [--dir DIR] [-j N]\n"
-        "                  [--repeat N] [--tap] [--junit FILE] [-q] [--expect FILE]\n"
-        "                  [--kernel IMAGE] [--time-scale F]\n"
+        "                  [--repeat N] [--tap] [--junit FILE] [--json FILE] [-q]\n"
+        "                  [--expect FILE] [--kernel IMAGE] [--time-scale F]\n"
         "       probesuite --list | --version | --help\n"
         "\n"
         "Runs the ten probes in their standard scenarios, shows each transcript\n"
@@ -37,6 +38,8 @@ const char usage[] =
         "                   its verdict and the values that may differ between runs\n"
         "  --tap            report in TAP: a plan line, then ok or not ok per scenario\n"
         "  --junit FILE     also write a JUnit XML report to FILE\n"
+        "  --json FILE      also write the run's record to FILE as JSON: the platform,\n"
+        "                   and each scenario's outcome, reason and raw result\n"
         "  -q, --quiet      show the summary alone, without the transcripts\n"
         "  --list           list the scenarios and how each is started, run none\n"
         "  --version        show the version\n"
@@ -67,6 +70,7 @@ enum {
 	opt_repeat,
 	opt_tap,
 	opt_junit,
+	opt_json,
 	opt_list,
 	opt_version,
 	opt_expect,
@@ -84,6 +88,7 @@ const struct option longs[] = {
         {"repeat", required_argument, nullptr, opt_repeat},
         {"tap", no_argument, nullptr, opt_tap},
         {"junit", required_argument, nullptr, opt_junit},
+        {"json", required_argument, nullptr, opt_json},
         {"quiet", no_argument, nullptr, 'q'},
         {"list", no_argument, nullptr, opt_list},
         {"version", no_argument, nullptr, opt_version},
@@ -198,8 +203,6 @@ std::string find_program(const std::string &program)
 	exit(2);
 }
 
-// Fills o from the command line; exits on --help, --version or a usage
-// error.
 void parse(int argc, char **argv, options &o)
 {
 	opterr = 0;  // the messages are ours
@@ -250,9 +253,11 @@ void parse(int argc, char **argv, options &o)
 			o.repeat = count("--repeat", optarg);
 			break;
 		case opt_junit:
+		case opt_json:
 			if (value.empty())
-				bad_usage("--junit needs a file name");
-			o.junit = value;
+				bad_usage(std::string(c == opt_json ? "--json" : "--junit") +
+				          " needs a file name");
+			(c == opt_json ? o.json : o.junit) = value;
 			break;
 		case 'q':
 			o.quiet = true;
@@ -282,4 +287,19 @@ void parse(int argc, char **argv, options &o)
 		bad_usage(std::string("unexpected argument '") + argv[optind] + "'");
 	if (!o.kernel.empty() && o.repeat > 1)
 		bad_usage("--repeat runs on this machine only, not with --kernel");
+	if (!o.junit.empty() && o.junit == o.json)
+		bad_usage("--junit and --json name the same file");
+	if (o.kernel.empty())
+		return;
+	if (const char *t = getenv("PROBESUITE_BOOT_TIMEOUT")) {
+		char *end;
+		o.boot_timeout = strtod(t, &end);
+		if (*t == 0 || *end != 0 || !(o.boot_timeout > 0))
+			bad_usage(std::string("PROBESUITE_BOOT_TIMEOUT is not a number of seconds: ") +
+			          t);
+	}
+	const char *accel = getenv("PROBESUITE_ACCEL");
+	o.accel = accel ? accel : "";
+	if (o.accel != "" && o.accel != "tcg" && o.accel != "kvm")
+		bad_usage("PROBESUITE_ACCEL is neither tcg nor kvm: " + o.accel);
 }

@@ -1,27 +1,29 @@
 // probesuite: runs every probe the way its users start it, checks each
 // transcript and exit status against the probe's contract, and reports.
 //
-// A few worker threads (-j, 4 by default) take runs from one queue, the
-// 5-second probes first: by default these three run side by side while the
-// fourth worker runs the quick ones in turn. The main thread only shows
-// progress. Every run is recorded first and reported afterwards, in a fixed
+// The data flows one way: the plan (the scenarios and the options), what
+// happened (a run_result per run, made here or in a guest), how each run
+// is judged and counted (the record), and the reports made from the
+// record. Every run is recorded first and reported afterwards, in a fixed
 // order, so the report reads the same whatever finished first.
-#include "suite/suite.h"
+#include "suite/options.h"
+#include "suite/platform.h"
+#include "suite/plan.h"
+#include "suite/report.h"
+#include "suite/runs.h"
+#include "suite/start.h"
 #include "suite/vm.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
+#include <fcntl.h>
 #include <mutex>
-#include <pthread.h>
 #include <string>
+#include <tuple>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 namespace
@@ -36,100 +38,75 @@ std::string own_dir(const char *argv0)
 	return slash == std::string::npos ? "." : slash == 0 ? "/" : self.substr(0, slash);
 }
 
-// One run to make: the nth of scenario s, played on a copy of plan.
-struct task {
-	scenario *s;
-	const scenario *plan;
-	int nth;
-};
-
-struct queue {
-	std::vector<task> tasks;
-	const options *o;
-	std::atomic<std::size_t> next{0};
-	std::mutex lock;  // over the scenarios' tallies
-};
-
-void *work(void *arg)
+// The scenarios the options choose, with the expectations file's reasons.
+std::vector<scenario> chosen(const options &o)
 {
-	queue *q = (queue *)arg;
-	// Relaxed: the counter only hands out indexes; the tasks were all
-	// made before any worker started.
-	for (std::size_t i;
-	     (i = q->next.fetch_add(1, std::memory_order_relaxed)) < q->tasks.size();) {
-		const task &t = q->tasks[i];
-		scenario run = *t.plan;
-		play(run, *q->o);
-		auto seen = values(run);
-		std::lock_guard<std::mutex> hold(q->lock);
-		fold(*t.s, run, t.nth, seen);
-	}
-	return nullptr;
+	std::vector<scenario> all = standard(), plan;
+	if (!o.expect.empty())
+		read_expectations(o.expect, all);
+	for (const std::string &name : o.only)
+		if (std::none_of(all.begin(), all.end(),
+		                 [&](const scenario &s) { return s.probe == name; }))
+			bad_usage("no probe is called '" + name + "'");
+	for (scenario &s : all)
+		if (o.only.empty() || std::find(o.only.begin(), o.only.end(), s.probe) != o.only.end())
+			plan.push_back(std::move(s));
+	return plan;
 }
 
-// Runs every scenario of list here, o.repeat times each, and returns the
-// seconds it took.
-double run_here(const std::vector<scenario *> &list, const options &o)
+void list(const std::vector<scenario> &plan, const options &o)
 {
-	// The runs, the 5-second probes' first. Each run plays on a fresh copy
-	// of its scenario as it was before any run.
-	auto t0 = std::chrono::steady_clock::now();
-	std::deque<scenario> plans;
-	for (scenario *s : list)
-		plans.push_back(*s);
-	queue q;
-	q.o = &o;
-	for (bool slow : {true, false})
-		for (int nth = 0; nth < o.repeat; nth++)
-			for (std::size_t i = 0; i < list.size(); i++)
-				if (list[i]->slow == slow)
-					q.tasks.push_back({list[i], &plans[i], nth});
-	// Where no thread can be made, the runs are made here instead.
-	std::vector<pthread_t> threads;
-	for (int i = 0; i < o.jobs && i < (int)q.tasks.size(); i++) {
-		pthread_t t;
-		if (pthread_create(&t, nullptr, work, &q) == 0)
-			threads.push_back(t);
+	for (const scenario &s : plan) {
+		std::string how = started(s);
+		for (std::size_t i = 0; i < o.launcher.size(); i++)
+			how += (i ? " " : "; through ") + o.launcher[i];
+		printf("%-40s %s\n", title(s).c_str(), how.c_str());
 	}
-	if (threads.empty())
-		work(&q);
+}
 
-	bool progress = isatty(1);
-	for (;;) {
-		std::string waiting;
-		std::size_t done = 0;
-		{
-			std::lock_guard<std::mutex> hold(q.lock);
-			for (const scenario *s : list) {
-				done += s->count.runs;
-				if (s->slow && s->count.runs < o.repeat)
-					waiting += (waiting.empty() ? "" : ", ") + s->probe;
-			}
-		}
-		if (done == q.tasks.size())
-			break;
-		if (progress) {
-			printf("\r[%zu/%zu done, %s s] %s%s\033[K", done, q.tasks.size(),
-			       fixed(seconds_since(t0), 1).c_str(),
-			       waiting.empty() ? "" : "waiting for ", waiting.c_str());
-			fflush(stdout);
-		}
-		usleep(100000);
+// A file a report goes to: opened before anything runs, so that a name
+// that cannot be written is a usage error, but emptied only when the
+// report is written.
+int open_output(const std::string &path)
+{
+	if (path.empty())
+		return -1;
+	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+	if (fd < 0)
+		bad_usage("cannot write " + path + ": " + strerror(errno));
+	return fd;
+}
+
+// Writes a report into the file; false with errno when it could not.
+bool write_output(int fd, const record &r, bool json)
+{
+	if (ftruncate(fd, 0) != 0 && errno != EINVAL)  // EINVAL: a pipe or a terminal
+		return false;
+	FILE *f = fdopen(fd, "w");
+	if (!f)
+		return false;
+	if (json) {
+		std::string text = json_record(r);
+		fwrite(text.data(), 1, text.size(), f);
+	} else {
+		report_junit(f, r);
 	}
-	for (pthread_t t : threads)
-		pthread_join(t, nullptr);
-	if (progress)
-		printf("\r\033[K");
-	return seconds_since(t0);
+	int e = ferror(f) ? EIO : 0;
+	if (fflush(f) != 0 && !e)
+		e = errno;
+	if (fclose(f) != 0 && !e)
+		e = errno;
+	errno = e;
+	return e == 0;
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
-	if (getpid() == 1)
-		become_init(argc, argv);  // in a kernel check's guest
-	settle();
+	int guest = getpid() == 1 ? become_init(argc, argv) : -1;  // in a kernel check's guest
+	start st = settle();
+	catch_signals();
 	options o;
 	parse(argc, argv, o);
 	if (o.dir.empty())
@@ -140,57 +117,50 @@ int main(int argc, char **argv)
 			bad_usage("cannot find the launcher '" + o.launcher[0] + "'");
 		o.launcher[0] = path;
 	}
-
-	std::deque<scenario> all;
-	standard(all);
-	if (!o.expect.empty())
-		read_expectations(o.expect, all);
-	for (const std::string &name : o.only)
-		if (std::none_of(all.begin(), all.end(),
-		                 [&](const scenario &s) { return s.probe == name; }))
-			bad_usage("no probe is called '" + name + "'");
-	std::vector<scenario *> list;
-	for (scenario &s : all) {
-		bool wanted = o.only.empty() ||
-		              std::find(o.only.begin(), o.only.end(), s.probe) != o.only.end();
-		if (!wanted)
-			continue;
-		if (o.list) {
-			std::string how = started(s);
-			for (std::size_t i = 0; i < o.launcher.size(); i++)
-				how += (i ? " " : "; through ") + o.launcher[i];
-			printf("%-40s %s\n", title(s).c_str(), how.c_str());
-			continue;
-		}
-		list.push_back(&s);
+	std::vector<scenario> plan = chosen(o);
+	if (o.list) {
+		list(plan, o);
+		return finish(0, st.stdout_closed);
 	}
-	if (o.list)
-		return 0;
-
-	FILE *junit = nullptr;
-	if (!o.junit.empty() && !(junit = fopen(o.junit.c_str(), "w")))
-		bad_usage("cannot write " + o.junit + ": " + strerror(errno));
-	o.colour = isatty(1) && !getenv("NO_COLOR");
-
-	double wall = o.kernel.empty() ? run_here(list, o) : check_kernel(list, o);
-	if (in_guest) {
-		send_results(list);
+	if (!o.kernel.empty())
+		check_vm_usage(plan, o);
+	int junit = open_output(o.junit), json = open_output(o.json);
+	if (guest >= 0) {
+		run_as_guest(guest, plan, o, stop_fd());
 		return 0;  // and the machine powers off
 	}
-	apply_expectations(list);
 
-	int status = exit_status(list);
-	if (junit) {
-		report_junit(junit, list, o, wall);
-		if (ferror(junit) | fclose(junit)) {
-			fprintf(stderr, "probesuite: cannot write %s: %s\n", o.junit.c_str(),
+	record r;
+	r.on = here(plan, o);
+	r.on.limits = st.limits;
+	r.repeat = o.repeat;
+	for (const scenario &s : plan) {
+		tally &t = r.scenarios.emplace_back();
+		t.title = title(s);
+		t.probe = s.probe;
+	}
+	std::mutex lock;  // over r's scenarios
+	take_run take = [&](std::size_t i, int nth, run_result &&got) {
+		verdict v;
+		judgement j = judge(plan[i], got, o, stopped(), v);
+		values seen = varying(plan[i], got, v);
+		std::lock_guard<std::mutex> hold(lock);
+		fold(r.scenarios[i], nth, std::move(got), std::move(j), seen);
+	};
+	r.seconds = o.kernel.empty() ? run_here(plan, o, stop_fd(), take)
+	                             : run_in_vm(plan, o, stop_fd(), take, r.on);
+
+	int status = exit_status(r);
+	for (auto [fd, path, is_json] : {std::tuple{junit, o.junit, false}, {json, o.json, true}})
+		if (fd >= 0 && !write_output(fd, r, is_json)) {
+			fprintf(stderr, "probesuite: cannot write %s: %s\n", path.c_str(),
 			        strerror(errno));
 			status = status_output;
 		}
-	}
+	bool colour = isatty(1) && !getenv("NO_COLOR");
 	if (o.tap)
-		report_tap(list);
+		report_tap(r);
 	else
-		report(list, o, wall);
-	return finish(status);
+		report(r, o.quiet, colour);
+	return finish(status, st.stdout_closed);
 }

@@ -3,7 +3,8 @@
 // is printed with the rest marked as interrupted; a second one ends the
 // runner at once (each keeper then ends its probe, as its parent is gone).
 // And the end of the run: the report must have reached standard output.
-#include "suite/suite.h"
+#include "suite/outcome.h"
+#include "suite/start.h"
 
 #include <atomic>
 #include <cerrno>
@@ -54,12 +55,12 @@ int stopped()
 	return caught.load(std::memory_order_relaxed);
 }
 
-int finish(int status)
+int finish(int status, bool stdout_closed)
 {
 	int failed = fflush(stdout) != 0 ? errno : 0;
-	if (stdout_closed() || failed || ferror(stdout)) {
+	if (stdout_closed || failed || ferror(stdout)) {
 		fprintf(stderr, "probesuite: the report could not be written: %s\n",
-		        stdout_closed() ? "standard output is closed"
+		        stdout_closed ? "standard output is closed"
 		        : failed        ? strerror(failed)
 		                        : "a write to standard output failed");
 		if (!stopped())

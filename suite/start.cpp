@@ -1,7 +1,9 @@
 // What the runner puts right about the way it was started, before it opens
 // anything of its own: whatever a parent left it, every probe must start
 // the same way.
-#include "suite/suite.h"
+#include "suite/start.h"
+#include "check/observe.h"
+#include "suite/outcome.h"
 
 #include <linux/capability.h>
 
@@ -15,9 +17,6 @@
 
 namespace
 {
-
-bool closed_stdout;
-std::string limits;
 
 std::string amount(rlim_t v, const char *unit)
 {
@@ -33,8 +32,9 @@ std::string amount(rlim_t v, const char *unit)
 
 // The limits it inherited that a probe could run into: they pass on to
 // every probe, so the report names them.
-void note_limits()
+std::string inherited_limits()
 {
+	std::string limits;
 	struct {
 		int resource;
 		const char *name, *unit;
@@ -57,19 +57,21 @@ void note_limits()
 	    !capable(CAP_SYS_RESOURCE))  // else the runner raises it for the probe
 		limits += (limits.empty() ? "" : ", ") + std::string("open files ") +
 		          amount(files.rlim_max, "") + " (too few for descriptor 9001)";
+	return limits;
 }
 
 }  // namespace
 
-void settle()
+start settle()
 {
+	start st;
 	// Our own pipes must not land on 0, 1 or 2, where a probe would take
 	// them for its own standard streams.
 	for (int fd = 0; fd <= 2; fd++)
 		if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
 			if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
 				_exit(status_output);
-			closed_stdout |= fd == 1;
+			st.stdout_closed |= fd == 1;
 		}
 	// An ignored SIGCHLD would have the kernel reap the children for us.
 	struct sigaction act = {};
@@ -83,16 +85,6 @@ void settle()
 	sigprocmask(SIG_SETMASK, &none, nullptr);
 	// What a probe's keeper leaves when it is killed comes to us.
 	prctl(PR_SET_CHILD_SUBREAPER, 1);
-	note_limits();
-	catch_signals();
-}
-
-bool stdout_closed()
-{
-	return closed_stdout;
-}
-
-const std::string &inherited_limits()
-{
-	return limits;
+	st.limits = inherited_limits();
+	return st;
 }

@@ -1,6 +1,7 @@
 // Counting what the runs of a scenario gave: their outcomes, and the
 // values of the fields that may differ from run to run.
-#include "suite/suite.h"
+#include "suite/judge.h"
+#include "suite/text.h"
 
 #include <algorithm>
 #include <utility>
@@ -45,50 +46,45 @@ std::string joined(const std::vector<std::string> &words)
 
 }  // namespace
 
-// The values run's stdout gave the fields that may vary: each named
-// choice, and which source printed last when there are several. Where the
+// The values r's stdout gave the fields that may vary: each named choice,
+// and which source printed last when there are several. Where the
 // transcript fits more than one value, the value is all of them, "1 or 2":
 // the matcher's pick would be a guess.
-std::vector<std::pair<std::string, std::string>> values(const scenario &run)
+values varying(const scenario &s, const run_result &r, const verdict &v)
 {
-	std::vector<std::pair<std::string, std::string>> seen;
-	if (!run.v.ok)
+	values seen;
+	if (!v.ok)
 		return seen;
-	const std::vector<source> &out = run.expect.out;
+	const std::vector<source> &out = s.expect.out;
 	choice_map c;
 	std::vector<std::string> names;
-	for (const source &s : out) {
-		for (const std::string &pat : s.calls)
+	for (const source &src : out) {
+		for (const std::string &pat : src.calls)
 			add_choices(pat, c);
-		if (std::find(names.begin(), names.end(), s.name) == names.end())
-			names.push_back(s.name);
+		if (std::find(names.begin(), names.end(), src.name) == names.end())
+			names.push_back(src.name);
 	}
-	std::string pid = std::to_string(run.got.pid);
+	std::string pid = std::to_string(r.pid);
 	for (const auto &[name, alts] : c) {
-		auto bound = run.v.bound.find(name);
-		if (bound == run.v.bound.end())
+		auto bound = v.bound.find(name);
+		if (bound == v.bound.end())
 			continue;
 		std::vector<std::string> fits;
 		for (const std::string &alt : alts)
-			if (alt == bound->second ||
-			    match(out, run.got.out, {{"pid", pid}, {name, alt}}).ok)
+			if (alt == bound->second || match(out, r.out, {{"pid", pid}, {name, alt}}).ok)
 				fits.push_back(alt);
 		seen.emplace_back(name, joined(fits));
 	}
 	if (names.size() > 1)
-		seen.emplace_back("printed last", joined(run.v.last));
+		seen.emplace_back("printed last", joined(v.last));
 	return seen;
 }
 
-// Counts run, the nth of into's runs, into into's tally. into shows the
-// first run of the worst outcome: its transcript and its verdict.
-void fold(scenario &into, scenario &run, int nth,
-          const std::vector<std::pair<std::string, std::string>> &seen)
+void fold(tally &t, int nth, run_result &&r, judgement &&j, const values &seen)
 {
-	tally &t = into.count;
 	t.runs++;
-	t.seconds += run.got.seconds;
-	t.outcomes[run.result]++;
+	t.seconds += r.seconds;
+	t.outcomes[j.result]++;
 	for (const auto &one : seen) {
 		auto f = std::find_if(t.seen.begin(), t.seen.end(),
 		                      [&](const auto &known) { return known.first == one.first; });
@@ -96,26 +92,22 @@ void fold(scenario &into, scenario &run, int nth,
 			f = t.seen.insert(t.seen.end(), {one.first, {}});
 		f->second[one.second]++;
 	}
-	int worse = severity(run.result) - severity(into.result);
-	if (t.shown >= 0 && (worse < 0 || (worse == 0 && nth > t.shown)))
+	int higher = form(j.result).rank - form(t.j.result).rank;
+	if (t.shown >= 0 && (higher < 0 || (higher == 0 && nth > t.shown)))
 		return;
 	t.shown = nth;
-	into.got = std::move(run.got);
-	into.v = std::move(run.v);
-	into.result = run.result;
-	into.why = std::move(run.why);
+	t.got = std::move(r);
+	t.j = std::move(j);
 }
 
-// "2 ok, 1 BROKEN": how many runs had each outcome.
 std::string counts(const tally &t)
 {
 	std::string c;
 	for (const auto &[o, n] : t.outcomes)
-		c += (c.empty() ? "" : ", ") + std::to_string(n) + " " + word(o);
+		c += (c.empty() ? "" : ", ") + std::to_string(n) + " " + form(o).word;
 	return c;
 }
 
-// "1 in 2 runs, 2 in 1": how many runs showed each value.
 std::string spread(const std::map<std::string, int> &values)
 {
 	std::string s;
@@ -123,4 +115,17 @@ std::string spread(const std::map<std::string, int> &values)
 		s += (s.empty() ? "" : ", ") + value + " in " + std::to_string(n) +
 		     (s.empty() ? n == 1 ? " run" : " runs" : "");
 	return s;
+}
+
+std::string ending(const run_result &r)
+{
+	if (r.pid < 0 || describe(r) == "not started")
+		return "not started";
+	if (r.interrupted)
+		return "interrupted after " + fixed(r.seconds, 1) + " s";
+	if (r.timed_out)
+		return "timed out after " + fixed(r.seconds, 1) + " s";
+	std::string stalled =
+	        r.stalled > 0 ? ", " + fixed(r.stalled, 1) + " s of it with the runner stopped" : "";
+	return describe(r) + ", " + fixed(r.seconds, 2) + " s" + stalled;
 }

@@ -1,13 +1,14 @@
 // Checking a kernel: the suite inside a virtual machine that boots it.
 // The host side (vm.cpp) makes the initramfs, starts the machine and
-// judges what comes back; the guest side (guest.cpp) is the runner itself
-// started as init, which runs the scenarios and sends their raw results.
+// hands on what comes back; the guest side (guest.cpp) is the runner
+// itself started as init, which runs the scenarios and sends their raw
+// results, to be judged on the host as any run here is.
 #ifndef SUITE_VM_H
 #define SUITE_VM_H
 
-#include "suite/suite.h"
+#include "suite/options.h"
+#include "suite/plan.h"
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -17,24 +18,19 @@
 #define GUEST_DIR "probes"
 #define GUEST_CHANNEL "/dev/ttyS1"
 
-// What the guest sent: the records it got to before it stopped.
-struct guest_report {
-	bool ready = false;  // its init ran
-	bool done = false;   // it sent every result
-	std::string release;
-	int cpus = 0;
-	std::map<std::string, run_result> results;  // by scenario title
-};
+// Makes this process the guest's init: mounts what the probes need, opens
+// the channel to the host and says who it is there, and takes its
+// arguments from the file the host left. Returns the channel. The machine
+// powers off when the process exits.
+int become_init(int &argc, char **&argv);
 
-// guest.cpp
-extern bool in_guest;  // this process is the guest's init
-void become_init(int &argc, char **&argv);
-std::string record(const scenario &s);
-void send_results(const std::vector<scenario *> &list);
-guest_report read_report(const std::string &wire);
+// initramfs.cpp: writes the initramfs to path; false with why when it
+// cannot.
+bool make_initramfs(const std::string &path, const std::vector<scenario> &plan,
+                    const options &o, std::string &why);
 
-// vm.cpp
-bool is_static(const std::string &path, std::string &why);
-double check_kernel(const std::vector<scenario *> &list, const options &o);
+// Runs the plan and sends each raw result over the channel as it comes.
+void run_as_guest(int channel, const std::vector<scenario> &plan, const options &o,
+                  int stop_fd);
 
 #endif

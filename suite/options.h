@@ -1,0 +1,36 @@
+// The runner's command line.
+#ifndef SUITE_OPTIONS_H
+#define SUITE_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+struct options {
+	std::vector<std::string> launcher;  // words put before the probe's path
+	std::vector<std::string> only;      // probe names; empty: all
+	std::string dir;                    // where the probes are
+	std::string expect;                 // the expectations file
+	std::string kernel;                 // a kernel image to boot and run the suite in
+	bool tap = false;
+	std::string junit;    // where to write a JUnit report; empty: nowhere
+	std::string json;     // where to write the run's JSON record; empty: nowhere
+	bool quiet = false;   // the summary alone
+	bool list = false;    // list the scenarios instead of running them
+	int jobs = 4;         // the three 5-second probes side by side, the quick ones beside them
+	int repeat = 1;
+	double time_scale = 1;  // every time limit is multiplied by it
+	// From the environment, for --kernel: PROBESUITE_ACCEL ("tcg", "kvm",
+	// or empty for KVM where it works, else TCG) and PROBESUITE_BOOT_TIMEOUT
+	// (0: each accelerator's own bound).
+	std::string accel;
+	double boot_timeout = 0;
+};
+
+// Fills o from the command line and the environment; exits on --help,
+// --version or a usage error.
+void parse(int argc, char **argv, options &o);
+[[noreturn]] void bad_usage(const std::string &why);
+bool split(const std::string &line, std::vector<std::string> &words);
+std::string find_program(const std::string &program);
+
+#endif

@@ -1,0 +1,39 @@
+// What is planned: the scenarios every probe runs in, each with its
+// premise (how its descriptors are set up), its contract and, from an
+// expectations file, the reason it is known to differ.
+#ifndef SUITE_PLAN_H
+#define SUITE_PLAN_H
+
+#include "check/contracts.h"
+
+#include <string>
+#include <vector>
+
+struct scenario {
+	std::string probe;
+	std::string how;  // how it is started, when not as from a shell
+	contract expect;
+	bool tty = true;     // standard output on a terminal, as from a shell
+	bool fed = false;    // descriptor 9001 open on a pipe holding the message
+	bool slow = false;   // one of the 5-second probes
+	std::string listed;  // the expectations file's reason; empty when not listed
+};
+
+// What a partner process leaves in descriptor 9001: the message and its
+// terminating zero byte.
+extern const std::string message;
+
+// Every scenario, in the order of the report.
+std::vector<scenario> standard();
+
+std::string title(const scenario &s);
+
+// How s is started, for --list.
+std::string started(const scenario &s);
+
+// Sets the listed reason of every scenario the file names; a file that
+// cannot be read, a line without a reason, or a name that is no
+// scenario's is a usage error.
+void read_expectations(const std::string &file, std::vector<scenario> &all);
+
+#endif

@@ -1,0 +1,21 @@
+// What the suite runs on: this machine, the probes' C library and the
+// launcher, as the record and the reports name them.
+#ifndef SUITE_PLATFORM_H
+#define SUITE_PLATFORM_H
+
+#include "suite/options.h"
+#include "suite/plan.h"
+#include "suite/record.h"
+
+#include <string>
+
+// This machine's kernel and processors, and the rest the plan and the
+// options tell: the probes' C library, the launcher, the runner's version
+// and the time, now.
+platform here(const std::vector<scenario> &plan, const options &o);
+
+// Whether path is a program the kernel starts without a program
+// interpreter; why says what it is otherwise.
+bool is_static(const std::string &path, std::string &why);
+
+#endif

@@ -1,0 +1,52 @@
+#include "suite/text.h"
+
+#include <cstdio>
+
+std::string fixed(double x, int decimals)
+{
+	char buf[32];
+	snprintf(buf, sizeof buf, "%.*f", decimals, x);
+	return buf;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t0)
+{
+	return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+std::size_t utf8_length(const std::string &t, std::size_t i, unsigned long *code)
+{
+	unsigned char c = t[i];
+	*code = c;
+	if (c < 0x80)
+		return 1;
+	std::size_t n = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 0;
+	if (n == 0 || c > 0xf4 || i + n > t.size())
+		return 0;
+	unsigned long u = c & (0x7f >> n);
+	for (std::size_t k = 1; k < n; k++) {
+		unsigned char d = t[i + k];
+		if ((d & 0xc0) != 0x80)
+			return 0;
+		u = u << 6 | (d & 0x3f);
+	}
+	static const unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
+	if (u < least[n] || u > 0x10ffff || (u >= 0xd800 && u <= 0xdfff))
+		return 0;
+	*code = u;
+	return n;
+}
+
+bool is_utf8(const std::string &t)
+{
+	unsigned long code;
+	for (std::size_t i = 0, n; i < t.size(); i += n)
+		if ((n = utf8_length(t, i, &code)) == 0)
+			return false;
+	return true;
+}
+
+std::string counted(long n, const char *one, const char *many)
+{
+	return std::to_string(n) + " " + (n == 1 ? one : many);
+}

@@ -1,0 +1,24 @@
+// Small text and time helpers that every stage of the runner uses.
+#ifndef SUITE_TEXT_H
+#define SUITE_TEXT_H
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+// x with the given number of decimals: fixed(2.5, 1) is "2.5".
+std::string fixed(double x, int decimals);
+
+double seconds_since(std::chrono::steady_clock::time_point t0);
+
+// The length of the UTF-8 sequence that starts at t[i], 1 for ASCII; 0
+// when the bytes there are not UTF-8 (overlong, a surrogate, past U+10FFFF
+// or cut short). *code is the character.
+std::size_t utf8_length(const std::string &t, std::size_t i, unsigned long *code);
+
+bool is_utf8(const std::string &t);
+
+// "1 process", "2 processes"
+std::string counted(long n, const char *one, const char *many);
+
+#endif
