@@ -261,7 +261,7 @@ TEST_F(Conventions, JunitHasATestcasePerScenarioAndABrokenOneFails)
 	        << x;
 }
 
-TEST_F(Conventions, JunitCarriesAnyBytesAProbePrintsAndSkipsTheUnarranged)
+TEST_F(Conventions, JunitAndJsonCarryAnyBytesAProbePrintsAndSkipTheUnarranged)
 {
 	// Every control character, markup characters, a carriage return,
 	// bytes that are not UTF-8 and one that is.
@@ -269,10 +269,23 @@ TEST_F(Conventions, JunitCarriesAnyBytesAProbePrintsAndSkipsTheUnarranged)
 	        "hostile", "printf 'a\\001\\002\\010\\013\\014\\016\\037\\033[31m & < > \" \\r'\n"
 	                   "printf '\\377\\300\\200\\355\\240\\200 \\303\\251\\n'\n"
 	                   "printf 'err\\000\\n' >&2\n");
-	std::string xml = dir + "/report.xml";
-	run_result r = suite({"--junit", xml, "--launcher", launcher, "--only", "tickspan"});
+	std::string xml = dir + "/report.xml", json = dir + "/record.json";
+	run_result r = suite(
+	        {"--junit", xml, "--json", json, "--launcher", launcher, "--only", "tickspan"});
 	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << r.err;
 	EXPECT_EQ(xmllint(xml), 0);
+	// The record keeps the very bytes, and validates.
+	EXPECT_EQ(schema_says(json), "");
+	run_opts py;
+	py.argv = {"/usr/bin/python3", "-c",
+	           "import base64, json, sys\n"
+	           "run = json.load(open(sys.argv[1]))['scenarios'][0]['run']\n"
+	           "sys.stdout.buffer.write(base64.b64decode(run['stdout_base64']))\n",
+	           json};
+	EXPECT_EQ(run(py).out, "a\001\002\010\013\014\016\037\033[31m & < > \" \r"
+	                       "\377\300\200\355\240\200 \303\251\n");
+	std::string record = slurp(json);
+	EXPECT_NE(record.find("\"stderr\": \"err\\u0000\\n\""), std::string::npos) << record;
 	std::string x = slurp(xml);
 	EXPECT_NE(x.find("<system-out>a\u2401\u2402\u2408\u240b\u240c\u240e\u241f\u241b[31m &amp; "
 	                 "&lt; &gt; &quot; &#13;\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd \u00e9\n"

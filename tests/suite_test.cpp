@@ -2,6 +2,7 @@
 // changes a probe's output, its status or its pid, and speaks TAP.
 #include "tests/runner.h"
 
+#include <fstream>
 #include <map>
 
 namespace
@@ -229,29 +230,44 @@ TEST_F(SuiteLauncher, ThatFailsBreaksTheStatus)
 	        << r.out;
 }
 
-TEST(Suite, UsageErrorsExitWithTwoAndSayWhy)
+// A usage error is found before any report file is opened: existing ones
+// are left as they were.
+TEST(Suite, UsageErrorsExitWithTwoAndSayWhyTouchingNoReportFile)
 {
 	run_result r = suite({"--help"});
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
-	for (const char *option : {"--launcher", "--only", "--dir", "--tap"})
+	for (const char *option : {"--launcher", "--only", "--dir", "--tap", "--json"})
 		EXPECT_NE(r.out.find(option), std::string::npos) << option;
 
+	std::string dir = scratch_dir("usage");
+	ASSERT_NE(dir, "");
+	std::string junit = dir + "/j.xml", json = dir + "/r.json";
+	std::ofstream(junit) << "old junit";
+	std::ofstream(json) << "old json";
 	struct {
 		std::vector<std::string> args;
-		const char *says;
+		std::string says;
 	} cases[] = {
 	        {{"--only", "ringhand,nosuch"}, "no probe is called 'nosuch'"},
 	        {{"--launcher", "/nonexistent/emulator"}, "cannot find the launcher"},
 	        {{"--launcher", "'unclosed"}, "unclosed quote"},
 	        {{"--only"}, "--only needs a value"},
 	        {{"--verbose"}, "unknown option '--verbose'"},
+	        {{"--kernel", "/nonexistent"}, "cannot read the kernel image /nonexistent"},
+	        {{"--expect", "/nonexistent"}, "cannot read the expectations file /nonexistent"},
+	        {{"--json", dir + "/no/such/folder"}, "cannot write " + dir + "/no/such/folder"},
 	};
 	for (const auto &c : cases) {
-		r = suite(c.args);
+		std::vector<std::string> args = {"--junit", junit, "--json", json};
+		args.insert(args.end(), c.args.begin(), c.args.end());
+		r = suite(args);
 		EXPECT_TRUE(r.exited && r.code == 2) << c.says << ": " << describe(r);
 		EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
 		EXPECT_EQ(r.out, "") << c.says;
+		EXPECT_EQ(slurp(junit), "old junit") << c.says;
+		EXPECT_EQ(slurp(json), "old json") << c.says;
 	}
+	remove_dir(dir);
 }
 
 }  // namespace
