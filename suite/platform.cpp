@@ -79,6 +79,12 @@ bool is_static(const std::string &path, std::string &why)
 	return false;
 }
 
+bool is_uml(const std::string &path)
+{
+	std::string data, interp, why;
+	return read_file(path, data) && interpreter(data, &interp, why);
+}
+
 platform here(const std::vector<scenario> &plan, const options &o)
 {
 	platform p;

@@ -18,4 +18,8 @@ platform here(const std::vector<scenario> &plan, const options &o);
 // interpreter; why says what it is otherwise.
 bool is_static(const std::string &path, std::string &why);
 
+// Whether the kernel image at path is a user-mode Linux kernel: a program
+// in its own right, where a kernel image for a machine is no ELF file.
+bool is_uml(const std::string &path);
+
 #endif

@@ -86,33 +86,46 @@ struct machine {
 	bool ended = false;  // and reaped, with its status
 	int status = 0;
 	bool stopped = false;  // the runner was told to stop
+	bool group = false;    // it leads a process group of its own
 	double boot_seconds = 0;
 };
 
-std::vector<std::string> qemu_args(const std::string &qemu, const std::string &kernel,
-                                   const std::string &initramfs, const std::string &channel,
-                                   bool kvm, int cpus)
+// How the machine is started with each accelerator: a kernel image under
+// qemu with KVM or TCG, or a user-mode Linux kernel run as a program,
+// whose second serial line is its descriptor 3.
+std::vector<std::string> machine_args(const std::string &accel, const std::string &kernel,
+                                      const std::string &initramfs, const std::string &channel)
 {
-	std::vector<std::string> args = {qemu, "-nodefaults", "-display", "none", "-no-reboot",
+	if (accel == "UML")
+		return {kernel,     "mem=256M", "initrd=" + initramfs, "con0=fd:0,fd:1", "con=null",
+		        "ssl1=fd:3", "ssl=null", "quiet"};
+	int cpus = (int)std::clamp(sysconf(_SC_NPROCESSORS_ONLN), 1L, 4L);
+	std::vector<std::string> args = {find_program("qemu-system-x86_64"),
+	                                 "-nodefaults", "-display", "none", "-no-reboot",
 	                                 "-m", "512", "-smp", std::to_string(cpus), "-kernel",
 	                                 kernel, "-initrd", initramfs, "-append",
 	                                 "console=ttyS0 panic=-1 quiet", "-serial", "stdio",
 	                                 "-serial", "file:" + channel};
-	if (kvm)
+	if (accel == "KVM")
 		args.insert(args.begin() + 1, {"-accel", "kvm", "-cpu", "host"});
 	else
 		args.insert(args.begin() + 1, {"-accel", "tcg"});
 	return args;
 }
 
-// Starts the machine, its console on a pipe here; false with why.
-bool spawn(machine &m, std::vector<std::string> args, const std::string &channel,
+// Starts the machine, its console on a pipe here; false with why. A
+// user-mode kernel runs in a process group of its own, as its processes
+// stay when it panics: they are ended with it.
+bool spawn(machine &m, std::vector<std::string> args, const std::string &channel, bool uml,
            std::string &why)
 {
 	m.wire = open(channel.c_str(), O_RDONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+	int out = uml ? open(channel.c_str(), O_WRONLY | O_CLOEXEC) : -1;
 	int pipefd[2];
-	if (m.wire < 0 || pipe2(pipefd, O_CLOEXEC) != 0) {
+	if (m.wire < 0 || (uml && out < 0) || pipe2(pipefd, O_CLOEXEC) != 0) {
 		why = std::string("cannot make the guest's channel: ") + strerror(errno);
+		if (out >= 0)
+			close(out);
 		return false;
 	}
 	std::vector<char *> argv;
@@ -124,12 +137,24 @@ bool spawn(machine &m, std::vector<std::string> args, const std::string &channel
 	posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
 	posix_spawn_file_actions_adddup2(&fa, pipefd[1], 1);
 	posix_spawn_file_actions_adddup2(&fa, pipefd[1], 2);
-	// In the runner's process group: what stops the runner from outside
-	// (a terminal's ^C, a timeout) stops the machine too.
-	int e = posix_spawn(&m.pid, argv[0], &fa, nullptr, argv.data(), environ);
+	if (uml)
+		posix_spawn_file_actions_adddup2(&fa, out, 3);
+	posix_spawnattr_t at;
+	posix_spawnattr_init(&at);
+	// qemu stays in the runner's process group: what stops the runner
+	// from outside (a terminal's ^C, a timeout) stops the machine too.
+	if (uml) {
+		posix_spawnattr_setflags(&at, POSIX_SPAWN_SETPGROUP);
+		posix_spawnattr_setpgroup(&at, 0);
+	}
+	int e = posix_spawn(&m.pid, argv[0], &fa, &at, argv.data(), environ);
+	posix_spawnattr_destroy(&at);
 	posix_spawn_file_actions_destroy(&fa);
 	close(pipefd[1]);
+	if (out >= 0)
+		close(out);
 	m.console = pipefd[0];
+	m.group = uml && e == 0;
 	if (e != 0) {
 		why = "cannot start " + args[0] + ": " + strerror(e);
 		return false;
@@ -198,6 +223,11 @@ void watch(machine &m, double boot_bound, int stop_fd, const char *booting)
 		kill(m.pid, SIGKILL);
 		waitpid(m.pid, &m.status, 0);
 	}
+	// The rest of its group were its children, and are this subreaper's
+	// now.
+	if (m.group && kill(-m.pid, SIGKILL) == 0)
+		while (waitpid(-m.pid, nullptr, 0) > 0 || errno == EINTR)
+			;
 	// What came after the machine ended is still in the pipe and the file.
 	while (m.console >= 0)
 		drain(m, 0);
@@ -236,17 +266,20 @@ void unarranged(const std::vector<scenario> &plan, const take_run &take,
 	}
 }
 
-// The accelerators to try, in order: true for KVM.
-std::vector<bool> accelerators(const options &o)
+// The accelerators to try, in order: "UML" for a user-mode kernel, else
+// "KVM" where it works and "TCG".
+std::vector<std::string> accelerators(const options &o, bool uml)
 {
-	std::vector<bool> tries;
+	if (uml)
+		return {"UML"};
+	std::vector<std::string> tries;
 	int kvm = open("/dev/kvm", O_RDWR | O_CLOEXEC);
 	if (kvm >= 0)
 		close(kvm);
 	if (o.accel == "kvm" || (o.accel.empty() && kvm >= 0))
-		tries.push_back(true);
+		tries.push_back("KVM");
 	if (o.accel != "kvm")
-		tries.push_back(false);
+		tries.push_back("TCG");
 	return tries;
 }
 
@@ -279,8 +312,8 @@ double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_f
 		           "the launcher " + o.launcher[0] + " cannot run inside the guest: " + why);
 		return seconds_since(t0);
 	}
-	std::string qemu = find_program("qemu-system-x86_64");
-	if (qemu.empty()) {
+	bool uml = is_uml(o.kernel);
+	if (!uml && find_program("qemu-system-x86_64").empty()) {
 		unarranged(plan, take,
 		           "qemu-system-x86_64 is not installed (Debian package qemu-system-x86)");
 		return seconds_since(t0);
@@ -294,27 +327,28 @@ double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_f
 	}
 	std::string initramfs = dir + "/initramfs.cpio", channel = dir + "/results";
 	machine m;
-	bool kvm_failed = false, kvm = false;
+	bool kvm_failed = false;
+	std::string accel;
 	double bound = 0;
 	if (!make_initramfs(initramfs, plan, o, why)) {
 		why = "cannot make the initramfs: " + why;
 	} else {
-		int cpus = (int)std::clamp(sysconf(_SC_NPROCESSORS_ONLN), 1L, 4L);
-		for (bool k : accelerators(o)) {
+		for (const std::string &a : accelerators(o, uml)) {
 			m = machine();
-			kvm = k;
-			bound = o.boot_timeout > 0 ? o.boot_timeout : k ? boot_bound_kvm : boot_bound_tcg;
+			accel = a;
+			bound = o.boot_timeout > 0 ? o.boot_timeout
+			        : a == "KVM"       ? boot_bound_kvm
+			                           : boot_bound_tcg;
 			why.clear();
-			if (spawn(m, qemu_args(qemu, o.kernel, initramfs, channel, k, cpus), channel,
-			          why))
-				watch(m, bound, stop_fd, k ? "booting with KVM" : "booting with TCG");
+			if (spawn(m, machine_args(a, o.kernel, initramfs, channel), channel, uml, why))
+				watch(m, bound, stop_fd, uml ? "booting" : ("booting with " + a).c_str());
 			else if (m.wire >= 0)
 				close(m.wire);
 			if (m.console >= 0)
 				close(m.console);
 			if (m.g.ready || m.stopped || !why.empty())
 				break;
-			kvm_failed = kvm_failed || k;
+			kvm_failed = kvm_failed || a == "KVM";
 		}
 		if (why.empty() && !m.g.done)
 			why = missing(m, bound);
@@ -338,13 +372,15 @@ double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_f
 		on.kernel = m.g.on.kernel;
 		on.machine = m.g.on.machine;
 		on.processors = m.g.on.processors;
-		on.accelerator = kvm ? "KVM" : "TCG";
+		on.accelerator = accel;
 		on.boot_seconds = m.boot_seconds;
-		on.where = "Linux " + on.kernel + " in a virtual machine (" +
-		           (kvm          ? "KVM"
-		            : kvm_failed ? "TCG, as the suite did not start under KVM"
-		                         : "TCG") +
-		           "), " + counted(on.processors, "processor", "processors") +
+		on.where = "Linux " + on.kernel +
+		           (uml ? " as user-mode Linux"
+		                : " in a virtual machine (" +
+		                          (kvm_failed ? "TCG, as the suite did not start under KVM"
+		                                      : accel) +
+		                          ")") +
+		           ", " + counted(on.processors, "processor", "processors") +
 		           ", booted to init in " + fixed(m.boot_seconds, 1) + " s";
 	}
 	return seconds_since(t0);
