@@ -1,16 +1,18 @@
-// The guest side of a kernel check: the runner started as the guest's
-// init, and the records it sends back to the host, one JSON object a line
-// (record.h).
-#include "suite/vm.h"
+// The guest side of a kernel check, or of a run over ssh: the runner
+// started as the guest's init, or by a shell on another machine, and the
+// records it sends back, one JSON object a line (record.h).
 #include "suite/record.h"
 #include "suite/runs.h"
+#include "suite/vm.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <sys/mount.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
@@ -64,14 +66,6 @@ int become_init(int &argc, char **&argv)
 	}
 	cfmakeraw(&t);
 	tcsetattr(channel, TCSANOW, &t);
-	platform p;
-	utsname u;
-	if (uname(&u) == 0) {
-		p.kernel = u.release;
-		p.machine = u.machine;
-	}
-	p.processors = (int)sysconf(_SC_NPROCESSORS_ONLN);
-	send(channel, wire_hello(p));
 
 	static std::vector<char *> args{argv[0]};
 	static std::string text;
@@ -91,9 +85,16 @@ int become_init(int &argc, char **&argv)
 	return channel;
 }
 
-void run_as_guest(int channel, const std::vector<scenario> &plan, const options &o,
-                  int stop_fd)
+void run_as_guest(int channel, const std::vector<scenario> &plan, const options &o, int stop_fd)
 {
+	platform p;
+	utsname u;
+	if (uname(&u) == 0) {
+		p.kernel = u.release;
+		p.machine = u.machine;
+	}
+	p.processors = (int)sysconf(_SC_NPROCESSORS_ONLN);
+	send(channel, wire_hello(p));
 	std::mutex lock;  // one record at a time on the channel
 	run_here(plan, o, stop_fd, [&](std::size_t i, int, run_result &&r) {
 		std::string line = wire_result(title(plan[i]), r);
@@ -102,4 +103,23 @@ void run_as_guest(int channel, const std::vector<scenario> &plan, const options 
 	});
 	send(channel, wire_done());
 	tcdrain(channel);
+}
+
+void stop_at_end_of_stdin()
+{
+	pthread_t t;
+	pthread_attr_t a;
+	pthread_attr_init(&a);
+	pthread_attr_setdetachstate(&a, PTHREAD_CREATE_DETACHED);
+	pthread_create(
+	        &t, &a,
+	        [](void *) -> void * {
+		        char buf[4096];
+		        while (read(0, buf, sizeof buf) > 0 || errno == EINTR)
+			        ;
+		        kill(getpid(), SIGHUP);
+		        return nullptr;
+	        },
+	        nullptr);
+	pthread_attr_destroy(&a);
 }

@@ -74,8 +74,9 @@ run_result play(const scenario &s, const options &o, int stop_fd)
 	run_opts r;
 	std::string path = o.dir + "/" + s.probe;
 	if (access(path.c_str(), X_OK) != 0) {
-		got.setup = (errno == ENOENT || errno == ENOTDIR ? "no probe at " : "cannot execute ") +
-		            path + ": " + strerror(errno);
+		got.setup =
+		        (errno == ENOENT || errno == ENOTDIR ? "no probe at " : "cannot execute ") +
+		        path + ": " + strerror(errno);
 		return got;
 	}
 	r.argv = o.launcher;

@@ -2,6 +2,7 @@
 // runner as /init, the static probes, the launcher if any, and the
 // runner's arguments.
 #include "check/file.h"
+#include "suite/text.h"
 #include "suite/vm.h"
 
 #include <algorithm>
@@ -56,23 +57,10 @@ void put_program(archive &a, std::vector<std::string> &made, const std::string &
 	put(a, name, S_IFREG | 0755, data);
 }
 
-// The launcher's words, quoted so that the guest's runner splits them back.
-std::string quoted(const std::vector<std::string> &words)
-{
-	std::string line;
-	for (const std::string &w : words) {
-		line += line.empty() ? "'" : " '";
-		for (char c : w)
-			line += c == '\'' ? std::string("'\\''") : std::string(1, c);
-		line += "'";
-	}
-	return line;
-}
-
 }  // namespace
 
-bool make_initramfs(const std::string &path, const std::vector<scenario> &plan,
-                    const options &o, std::string &why)
+bool make_initramfs(const std::string &path, const std::vector<scenario> &plan, const options &o,
+                    std::string &why)
 {
 	archive a{fopen(path.c_str(), "wb")};
 	if (!a.f) {
@@ -106,7 +94,7 @@ bool make_initramfs(const std::string &path, const std::vector<scenario> &plan,
 			words[0] = full;
 		free(full);
 		put_program(a, made, words[0].substr(1), words[0], why);
-		args += std::string("--launcher") + '\0' + quoted(words) + '\0';
+		args += std::string("--launcher") + '\0' + shell_words(words) + '\0';
 	}
 	put(a, GUEST_ARGS, S_IFREG | 0644, args);
 	put(a, "TRAILER!!!", 0, "");
@@ -118,4 +106,3 @@ bool make_initramfs(const std::string &path, const std::vector<scenario> &plan,
 		why = "cannot write " + path;
 	return a.ok;
 }
-

@@ -35,8 +35,8 @@ judgement judged(const scenario &s, const run_result &r, const options &o, verdi
 	j.why = v.why;
 	if (r.left > 0) {
 		j.result = outcome::broken;
-		j.why += (j.why.empty() ? "left " : "; and it left ") +
-		         std::to_string(r.left) + (r.left == 1 ? " process" : " processes") +
+		j.why += (j.why.empty() ? "left " : "; and it left ") + std::to_string(r.left) +
+		         (r.left == 1 ? " process" : " processes") +
 		         " running after it ended (ended by the runner)";
 	}
 	// Patterns name the pid the probe must print; say which one it is.
@@ -56,8 +56,7 @@ judgement judged(const scenario &s, const run_result &r, const options &o, verdi
 
 }  // namespace
 
-judgement judge(const scenario &s, const run_result &r, const options &o, int signal,
-                verdict &v)
+judgement judge(const scenario &s, const run_result &r, const options &o, int signal, verdict &v)
 {
 	judgement j;
 	v = verdict();

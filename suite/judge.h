@@ -23,8 +23,7 @@ struct judgement {
 
 // Judges what one run of s gave. signal is the one that stopped the
 // runner, if any. v is the contract's verdict, when r could be judged.
-judgement judge(const scenario &s, const run_result &r, const options &o, int signal,
-                verdict &v);
+judgement judge(const scenario &s, const run_result &r, const options &o, int signal, verdict &v);
 
 // For each field that may vary from run to run: its name and the value
 // this run showed.

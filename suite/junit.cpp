@@ -112,9 +112,9 @@ void report_junit(FILE *f, const record &r)
 			n[e]++;
 	std::string counts_attrs = "tests=\"" + std::to_string(r.scenarios.size()) +
 	                           "\" failures=\"" + std::to_string(n["failure"]) +
-	                           "\" errors=\"" + std::to_string(n["error"]) +
-	                           "\" skipped=\"" + std::to_string(n["skipped"]) +
-	                           "\" time=\"" + fixed(r.seconds, 3) + "\"";
+	                           "\" errors=\"" + std::to_string(n["error"]) + "\" skipped=\"" +
+	                           std::to_string(n["skipped"]) + "\" time=\"" +
+	                           fixed(r.seconds, 3) + "\"";
 	fprintf(f, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
 	fprintf(f, "<testsuites name=\"probesuite\" %s>\n", counts_attrs.c_str());
 	fprintf(f, "  <testsuite name=\"probesuite\" %s>\n", counts_attrs.c_str());

@@ -15,7 +15,7 @@
 extern char **environ;
 
 // The console's last lines, without control characters, on one line.
-std::string last_lines(const std::string &console)
+std::string last_lines(const std::string &console, const std::string &whose)
 {
 	std::vector<std::string> lines;
 	std::string l;
@@ -40,19 +40,18 @@ std::string last_lines(const std::string &console)
 		}
 	}
 	if (lines.empty())
-		return "the console stayed silent";
+		return whose + " stayed silent";
 	// A panic's register dump ends the console: name the panic first.
 	std::string tail;
 	for (const std::string &line : lines)
 		if (line.starts_with("Kernel panic - "))
 			tail = line + "; ";
-	tail += "the console's last lines: ";
+	tail += whose + "'s last lines: ";
 	std::size_t from = lines.size() > 4 ? lines.size() - 4 : 0;
 	for (std::size_t i = from; i < lines.size(); i++)
 		tail += (i == from ? "" : " | ") + lines[i];
 	return tail;
 }
-
 
 bool start_link(guest_link &l, std::vector<std::string> args, const plumbing &p,
                 const std::string &wire_file, std::string &why)
@@ -98,6 +97,7 @@ bool start_link(guest_link &l, std::vector<std::string> args, const plumbing &p,
 	l.console = console[0];
 	if (p.wire)
 		l.wire = wire[0];
+	l.wire_pipe = p.wire;
 	l.feed = feed[1];
 	for (int fd : {l.wire, l.feed})
 		if (fd >= 0)
@@ -114,12 +114,19 @@ namespace
 {
 
 // Reads what the console and the wire hold now, each byte once, and feeds
-// what the guest can take; waits up to ms for the console.
+// what the guest can take; waits up to ms for any of them. (A file is
+// always readable: the wire is read each time, but waited for only when a
+// pipe.)
 void drain(guest_link &l, int ms)
 {
+	bool feeding = l.feed >= 0 && l.fed < l.feeding.size();
+	pollfd p[3] = {{l.console, POLLIN, 0},
+	               {l.wire_pipe ? l.wire : -1, POLLIN, 0},
+	               {feeding ? l.feed : -1, POLLOUT, 0}};
+	if (poll(p, 3, ms) < 0)
+		return;
 	char buf[65536];
-	pollfd p{l.console, POLLIN, 0};
-	if (l.console >= 0 && poll(&p, 1, ms) > 0) {
+	if (p[0].revents) {
 		ssize_t n = read(l.console, buf, sizeof buf);
 		if (n > 0)
 			l.console_text.append(buf, n);
@@ -127,8 +134,6 @@ void drain(guest_link &l, int ms)
 			close(l.console);
 			l.console = -1;
 		}
-	} else if (l.console < 0) {
-		usleep(ms * 1000);
 	}
 	if (l.console_text.size() > 65536)
 		l.console_text.erase(0, l.console_text.size() - 65536);
@@ -216,13 +221,13 @@ void watch(guest_link &l, const bounds &b, int stop_fd, const std::string &start
 }
 
 std::string missing(const guest_link &l, const bounds &b, const std::string &where,
-                    const std::string &what)
+                    const std::string &what, const std::string &whose)
 {
-	std::string how = !l.ended              ? ""
-	                  : WIFEXITED(l.status) ? what + " ended with status " +
-	                                                  std::to_string(WEXITSTATUS(l.status))
-	                                        : what + " was killed by signal " +
-	                                                  std::to_string(WTERMSIG(l.status));
+	std::string how =
+	        !l.ended ? ""
+	        : WIFEXITED(l.status)
+	                ? what + " ended with status " + std::to_string(WEXITSTATUS(l.status))
+	                : what + " was killed by signal " + std::to_string(WTERMSIG(l.status));
 	std::string why;
 	if (!l.g.ready)
 		why = l.ended ? "the suite did not start " + where + " (" + how + ")"
@@ -230,9 +235,9 @@ std::string missing(const guest_link &l, const bounds &b, const std::string &whe
 		                        fixed(b.start, 0) + " s";
 	else
 		why = l.ended ? "the guest stopped before it sent this result (" + how + ")"
-		              : "the suite " + where + " did not finish within " +
-		                        fixed(b.run, 0) + " s";
-	return why + "; " + last_lines(l.console_text);
+		              : "the suite " + where + " did not finish within " + fixed(b.run, 0) +
+		                        " s";
+	return why + "; " + last_lines(l.console_text, whose);
 }
 
 void hand_on(const std::vector<scenario> &plan, guest_link &l, const std::string &why,
@@ -251,8 +256,7 @@ void hand_on(const std::vector<scenario> &plan, guest_link &l, const std::string
 	}
 }
 
-void unarranged(const std::vector<scenario> &plan, const take_run &take,
-                const std::string &why)
+void unarranged(const std::vector<scenario> &plan, const take_run &take, const std::string &why)
 {
 	for (std::size_t i = 0; i < plan.size(); i++) {
 		run_result r;

@@ -19,7 +19,8 @@ struct guest_link {
 	bool group = false;  // it leads a process group of its own, ended with it
 	int console = -1;    // a pipe from its stdout and stderr, or stderr alone
 	int wire = -1;       // the guest's records: a file the machine writes, or a pipe
-	int feed = -1;       // a pipe to its stdin, fed from feeding
+	bool wire_pipe = false;
+	int feed = -1;  // a pipe to its stdin, fed from feeding
 	std::string feeding;
 	std::size_t fed = 0;
 	bool gentle = false;  // told to stop by closing its feed, not killed
@@ -56,9 +57,10 @@ bool start_link(guest_link &l, std::vector<std::string> args, const plumbing &p,
 void watch(guest_link &l, const bounds &b, int stop_fd, const std::string &starting);
 
 // Why the guest's results are missing or cut short; where names the
-// guest ("in the guest"), what the process ("the machine").
+// guest ("in the guest"), what the process ("the machine"), whose its
+// console ("the console").
 std::string missing(const guest_link &l, const bounds &b, const std::string &where,
-                    const std::string &what);
+                    const std::string &what, const std::string &whose);
 
 // Takes every scenario of the plan once: with the guest's result, or as
 // interrupted when the runner was stopped, or with why there is none.
@@ -66,10 +68,10 @@ void hand_on(const std::vector<scenario> &plan, guest_link &l, const std::string
              const take_run &take);
 
 // Every scenario taken with the same reason it could not be arranged.
-void unarranged(const std::vector<scenario> &plan, const take_run &take,
-                const std::string &why);
+void unarranged(const std::vector<scenario> &plan, const take_run &take, const std::string &why);
 
-// The console's last lines, without control characters, on one line.
-std::string last_lines(const std::string &console);
+// The console's last lines, without control characters, on one line;
+// whose names it ("the console").
+std::string last_lines(const std::string &console, const std::string &whose);
 
 #endif

@@ -14,7 +14,8 @@ namespace
 const char usage[] =
         "usage: probesuite [--launcher CMD] [--only NAME,...] [--dir DIR] [-j N]\n"
         "                  [--repeat N] [--tap] [--junit FILE] [--json FILE] [-q]\n"
-        "                  [--expect FILE] [--kernel IMAGE] [--time-scale F]\n"
+        "                  [--expect FILE] [--kernel IMAGE | --ssh DEST [--ssh-option OPT]...]\n"
+        "                  [--time-scale F]\n"
         "       probesuite --list | --version | --help\n"
         "\n"
         "Runs the ten probes in their standard scenarios, shows each transcript\n"
@@ -54,6 +55,13 @@ const char usage[] =
         "                   or kvm takes only that one). An IMAGE that is a program,\n"
         "                   a user-mode Linux kernel (/usr/bin/linux.uml), runs as\n"
         "                   one, without qemu\n"
+        "  --ssh DEST       run the suite on another machine, as ssh reaches it (host,\n"
+        "                   user@host, an alias): the runner and probes of DIR, a\n"
+        "                   static build, go to a fresh folder there, removed after\n"
+        "  --ssh-option OPT pass -o OPT on to ssh (Port=2222, IdentityFile=...)\n"
+        "  --raw            send each scenario's raw result to stdout as a JSON line,\n"
+        "                   for a runner that judges them (--ssh runs this there);\n"
+        "                   the run stops when stdin ends\n"
         "  --time-scale F   multiply every time limit by F, for a slow launcher: a\n"
         "                   scenario gets its contract's bound (20 s for the 5-second\n"
         "                   probes, 5 s for the others) times F, and what a probe\n"
@@ -77,6 +85,9 @@ enum {
 	opt_version,
 	opt_expect,
 	opt_kernel,
+	opt_ssh,
+	opt_ssh_option,
+	opt_raw,
 	opt_time_scale,
 };
 
@@ -96,6 +107,9 @@ const struct option longs[] = {
         {"version", no_argument, nullptr, opt_version},
         {"expect", required_argument, nullptr, opt_expect},
         {"kernel", required_argument, nullptr, opt_kernel},
+        {"ssh", required_argument, nullptr, opt_ssh},
+        {"ssh-option", required_argument, nullptr, opt_ssh_option},
+        {"raw", no_argument, nullptr, opt_raw},
         {"time-scale", required_argument, nullptr, opt_time_scale},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
@@ -273,6 +287,17 @@ void parse(int argc, char **argv, options &o)
 		case opt_kernel:
 			o.kernel = value;
 			break;
+		case opt_ssh:
+			if (value.empty())
+				bad_usage("--ssh needs a destination");
+			o.ssh = value;
+			break;
+		case opt_ssh_option:
+			o.ssh_options.push_back(value);
+			break;
+		case opt_raw:
+			o.raw = true;
+			break;
 		case opt_time_scale: {
 			char *end;
 			o.time_scale = strtod(value.c_str(), &end);
@@ -287,8 +312,15 @@ void parse(int argc, char **argv, options &o)
 	}
 	if (optind < argc)
 		bad_usage(std::string("unexpected argument '") + argv[optind] + "'");
-	if (!o.kernel.empty() && o.repeat > 1)
-		bad_usage("--repeat runs on this machine only, not with --kernel");
+	const char *away = !o.kernel.empty() ? "--kernel" : !o.ssh.empty() ? "--ssh" : nullptr;
+	if (away && o.repeat > 1)
+		bad_usage(std::string("--repeat runs on this machine only, not with ") + away);
+	if (!o.kernel.empty() && !o.ssh.empty())
+		bad_usage("--kernel and --ssh each name another platform: give one");
+	if (o.raw && away)
+		bad_usage(std::string("--raw runs here, not with ") + away);
+	if (!o.ssh_options.empty() && o.ssh.empty())
+		bad_usage("--ssh-option needs --ssh");
 	if (!o.junit.empty() && o.junit == o.json)
 		bad_usage("--junit and --json name the same file");
 	if (o.kernel.empty())
@@ -297,7 +329,8 @@ void parse(int argc, char **argv, options &o)
 		char *end;
 		o.boot_timeout = strtod(t, &end);
 		if (*t == 0 || *end != 0 || !(o.boot_timeout > 0))
-			bad_usage(std::string("PROBESUITE_BOOT_TIMEOUT is not a number of seconds: ") +
+			bad_usage(std::string(
+			                  "PROBESUITE_BOOT_TIMEOUT is not a number of seconds: ") +
 			          t);
 	}
 	const char *accel = getenv("PROBESUITE_ACCEL");

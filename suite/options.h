@@ -6,17 +6,20 @@
 #include <vector>
 
 struct options {
-	std::vector<std::string> launcher;  // words put before the probe's path
-	std::vector<std::string> only;      // probe names; empty: all
-	std::string dir;                    // where the probes are
-	std::string expect;                 // the expectations file
-	std::string kernel;                 // a kernel image to boot and run the suite in
+	std::vector<std::string> launcher;     // words put before the probe's path
+	std::vector<std::string> only;         // probe names; empty: all
+	std::string dir;                       // where the probes are
+	std::string expect;                    // the expectations file
+	std::string kernel;                    // a kernel image to boot and run the suite in
+	std::string ssh;                       // a machine to run the suite on, as ssh names it
+	std::vector<std::string> ssh_options;  // each passed on to ssh after -o
+	bool raw = false;  // send raw results to stdout, for a runner that judges them elsewhere
 	bool tap = false;
-	std::string junit;    // where to write a JUnit report; empty: nowhere
-	std::string json;     // where to write the run's JSON record; empty: nowhere
-	bool quiet = false;   // the summary alone
-	bool list = false;    // list the scenarios instead of running them
-	int jobs = 4;         // the three 5-second probes side by side, the quick ones beside them
+	std::string junit;   // where to write a JUnit report; empty: nowhere
+	std::string json;    // where to write the run's JSON record; empty: nowhere
+	bool quiet = false;  // the summary alone
+	bool list = false;   // list the scenarios instead of running them
+	int jobs = 4;        // the three 5-second probes side by side, the quick ones beside them
 	int repeat = 1;
 	double time_scale = 1;  // every time limit is multiplied by it
 	// From the environment, for --kernel: PROBESUITE_ACCEL ("tcg", "kvm",

@@ -5,8 +5,8 @@ namespace
 
 constexpr outcome_form forms[] = {
         {outcome::ok, "ok", "ok", "\033[32m", 0, 0, true, nullptr, false, nullptr},
-        {outcome::broken, "BROKEN", "broken", "\033[1;31m", 2, status_broken, false, nullptr,
-         false, "failure"},
+        {outcome::broken, "BROKEN", "broken", "\033[1;31m", 2, status_broken, false, nullptr, false,
+         "failure"},
         {outcome::unarranged, "could not arrange", "could not arrange", "\033[33m", 1,
          status_unarranged, true, "SKIP could not arrange", false, "skipped"},
         {outcome::interrupted, "interrupted", "interrupted", "\033[33m", 1, status_unarranged,

@@ -7,8 +7,8 @@
 // record. Every run is recorded first and reported afterwards, in a fixed
 // order, so the report reads the same whatever finished first.
 #include "suite/options.h"
-#include "suite/platform.h"
 #include "suite/plan.h"
+#include "suite/platform.h"
 #include "suite/report.h"
 #include "suite/runs.h"
 #include "suite/start.h"
@@ -49,7 +49,8 @@ std::vector<scenario> chosen(const options &o)
 		                 [&](const scenario &s) { return s.probe == name; }))
 			bad_usage("no probe is called '" + name + "'");
 	for (scenario &s : all)
-		if (o.only.empty() || std::find(o.only.begin(), o.only.end(), s.probe) != o.only.end())
+		if (o.only.empty() ||
+		    std::find(o.only.begin(), o.only.end(), s.probe) != o.only.end())
 			plan.push_back(std::move(s));
 	return plan;
 }
@@ -111,7 +112,7 @@ int main(int argc, char **argv)
 	parse(argc, argv, o);
 	if (o.dir.empty())
 		o.dir = own_dir(argv[0]);
-	if (!o.launcher.empty()) {
+	if (!o.launcher.empty() && o.ssh.empty()) {  // over ssh it runs there
 		std::string path = find_program(o.launcher[0]);
 		if (path.empty())
 			bad_usage("cannot find the launcher '" + o.launcher[0] + "'");
@@ -124,10 +125,17 @@ int main(int argc, char **argv)
 	}
 	if (!o.kernel.empty())
 		check_vm_usage(plan, o);
+	if (!o.ssh.empty())
+		check_ssh_usage(plan, o);
 	int junit = open_output(o.junit), json = open_output(o.json);
 	if (guest >= 0) {
 		run_as_guest(guest, plan, o, stop_fd());
 		return 0;  // and the machine powers off
+	}
+	if (o.raw) {
+		stop_at_end_of_stdin();
+		run_as_guest(1, plan, o, stop_fd());
+		return 0;
 	}
 
 	record r;
@@ -147,8 +155,9 @@ int main(int argc, char **argv)
 		std::lock_guard<std::mutex> hold(lock);
 		fold(r.scenarios[i], nth, std::move(got), std::move(j), seen);
 	};
-	r.seconds = o.kernel.empty() ? run_here(plan, o, stop_fd(), take)
-	                             : run_in_vm(plan, o, stop_fd(), take, r.on);
+	r.seconds = !o.kernel.empty() ? run_in_vm(plan, o, stop_fd(), take, r.on)
+	            : !o.ssh.empty()  ? run_over_ssh(plan, o, stop_fd(), take, r.on)
+	                              : run_here(plan, o, stop_fd(), take);
 
 	int status = exit_status(r);
 	for (auto [fd, path, is_json] : {std::tuple{junit, o.junit, false}, {json, o.json, true}})

@@ -19,8 +19,7 @@ namespace
 {
 
 template <class R, class F>
-void each_field(R &r, F &&f)
-	requires std::is_same_v<std::remove_const_t<R>, observed>
+void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, observed>
 {
 	auto &[asked, watching, why_not, ran, pid, fd_open, calls] = r;
 	f("asked", asked);
@@ -33,8 +32,7 @@ void each_field(R &r, F &&f)
 }
 
 template <class R, class F>
-void each_field(R &r, F &&f)
-	requires std::is_same_v<std::remove_const_t<R>, run_result>
+void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, run_result>
 {
 	auto &[setup, pid, exited, code, signal, timed_out, interrupted, seconds, stalled, out, err,
 	       out_total, err_total, left, reaped, meddled, out_times, seen] = r;
@@ -59,11 +57,10 @@ void each_field(R &r, F &&f)
 }
 
 template <class R, class F>
-void each_field(R &r, F &&f)
-	requires std::is_same_v<std::remove_const_t<R>, platform>
+void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, platform>
 {
 	auto &[kernel, machine, processors, libc, libc_version, static_probes, launcher, image,
-	       accelerator, boot_seconds, runner, started, where, limits] = r;
+	       accelerator, boot_seconds, remote, runner, started, where, limits] = r;
 	f("kernel", kernel);
 	f("machine", machine);
 	f("processors", processors);
@@ -74,6 +71,7 @@ void each_field(R &r, F &&f)
 	f("kernel image", image);
 	f("accelerator", accelerator);
 	f("boot seconds", boot_seconds);
+	f("ssh", remote);
 	f("runner", runner);
 	f("started", started);
 	f("where", where);
@@ -81,8 +79,7 @@ void each_field(R &r, F &&f)
 }
 
 template <class R, class F>
-void each_field(R &r, F &&f)
-	requires std::is_same_v<std::remove_const_t<R>, tally>
+void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, tally>
 {
 	auto &[title, probe, got, j, runs, shown, seconds, outcomes, seen] = r;
 	auto &[result, why, listed] = j;
@@ -100,8 +97,7 @@ void each_field(R &r, F &&f)
 }
 
 template <class R, class F>
-void each_field(R &r, F &&f)
-	requires std::is_same_v<std::remove_const_t<R>, record>
+void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, record>
 {
 	auto &[on, repeat, seconds, scenarios] = r;
 	f("platform", on);
@@ -111,7 +107,10 @@ void each_field(R &r, F &&f)
 }
 
 template <class T>
-concept described = requires(T &t) { each_field(t, [](const char *, auto &) {}); };
+concept described = requires(T &t)
+{
+	each_field(t, [](const char *, auto &) {});
+};
 
 const char b64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -156,8 +155,7 @@ bool unbase64(const std::string &e, std::string &s)
 }
 
 // One value as JSON.
-template <class T>
-json to(const T &v)
+template <class T> json to(const T &v)
 {
 	if constexpr (described<const T>) {
 		json j = json::object();
@@ -196,8 +194,7 @@ json to(const T &v)
 }
 
 // The JSON value as one of ours; false when it is not of its type.
-template <class T>
-bool from(const json &j, T &v, std::string &why)
+template <class T> bool from(const json &j, T &v, std::string &why)
 {
 	if constexpr (described<T>) {
 		if (!j.is_object())
@@ -210,9 +207,11 @@ bool from(const json &j, T &v, std::string &why)
 			if constexpr (std::is_same_v<std::decay_t<decltype(x)>, std::string>) {
 				auto e = j.find(std::string(key) + "_base64");
 				if (f == j.end() && e != j.end()) {
-					ok = e->is_string() && unbase64(e->template get<std::string>(), x);
+					ok = e->is_string() &&
+					     unbase64(e->template get<std::string>(), x);
 					if (!ok)
-						why = std::string("\"") + key + "_base64\" is not base64";
+						why = std::string("\"") + key +
+						      "_base64\" is not base64";
 					return;
 				}
 			}
@@ -222,7 +221,8 @@ bool from(const json &j, T &v, std::string &why)
 			} else if (!from(*f, x, why)) {
 				ok = false;
 				if (why.empty())
-					why = std::string("\"") + key + "\" is not what it should be";
+					why = std::string("\"") + key +
+					      "\" is not what it should be";
 			}
 		});
 		return ok;
@@ -363,10 +363,10 @@ void read_wire(guest_report &g, const char *data, std::size_t n)
 		else if (j.contains("done"))
 			g.done = true;
 		else if (j.contains("run") && from(j["run"], r, why) &&
-		         (j.contains("title") ? from(j["title"], title, why)
-		                              : j.contains("title_base64") &&
-		                                        j["title_base64"].is_string() &&
-		                                        unbase64(j["title_base64"].get<std::string>(), title)))
+		         (j.contains("title")
+		                  ? from(j["title"], title, why)
+		                  : j.contains("title_base64") && j["title_base64"].is_string() &&
+		                            unbase64(j["title_base64"].get<std::string>(), title)))
 			g.results[title] = std::move(r);
 	}
 	g.pending.erase(0, from_line);

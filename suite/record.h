@@ -22,6 +22,7 @@ struct platform {
 	std::string image;        // a virtual machine's kernel image
 	std::string accelerator;  // and how it ran: "KVM", "TCG"
 	double boot_seconds = 0;  // until the guest's init spoke
+	std::string remote;       // the machine it ran on over ssh, as ssh names it
 	std::string runner;       // the runner's version
 	std::string started;      // UTC, as 2026-12-09T20:00:00Z
 	std::string where;        // "Linux 6.1.0 in a virtual machine (TCG), ..."; empty: here
@@ -52,9 +53,9 @@ std::string wire_done();
 
 // What a guest sent so far.
 struct guest_report {
-	bool ready = false;  // its init ran
-	bool done = false;   // it sent every result
-	platform on;         // as the guest saw it
+	bool ready = false;                         // its init ran
+	bool done = false;                          // it sent every result
+	platform on;                                // as the guest saw it
 	std::map<std::string, run_result> results;  // by scenario title
 	std::string pending;                        // a line still on its way
 };

@@ -57,9 +57,9 @@ void summary(const record &r, bool quiet, bool colour)
 		verdict_width = std::max(verdict_width, strlen(form(t.j.result).word));
 		runs_width = std::max(runs_width, counts(t).size());
 	}
-	printf("%s%-*s  %-*s %s%s\n", quiet ? "" : "\n", (int)width, "scenario",
-	       (int)verdict_width, "verdict",
-	       repeated ? padded("runs", 4, runs_width + 2).c_str() : "", "how it ended");
+	printf("%s%-*s  %-*s %s%s\n", quiet ? "" : "\n", (int)width, "scenario", (int)verdict_width,
+	       "verdict", repeated ? padded("runs", 4, runs_width + 2).c_str() : "",
+	       "how it ended");
 	std::map<outcome, int> all;
 	int runs = 0;
 	for (const tally &t : r.scenarios) {
@@ -100,10 +100,12 @@ void varied(const record &r)
 	for (const tally &t : r.scenarios) {
 		for (const auto &[field, values] : t.seen) {
 			if (!any)
-				printf("\nValues that may differ from run to run, and how many runs "
+				printf("\nValues that may differ from run to run, and how many "
+				       "runs "
 				       "showed each:\n");
 			any = true;
-			printf("%s: %s: %s\n", t.title.c_str(), field.c_str(), spread(values).c_str());
+			printf("%s: %s: %s\n", t.title.c_str(), field.c_str(),
+			       spread(values).c_str());
 		}
 	}
 }

@@ -33,4 +33,10 @@ double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_f
 // Usage errors of --kernel, found before anything runs or is written.
 void check_vm_usage(const std::vector<scenario> &plan, const options &o);
 
+// ssh.cpp: runs the plan on the machine o.ssh names, with the static
+// programs of o.dir; as run_in_vm.
+double run_over_ssh(const std::vector<scenario> &plan, const options &o, int stop_fd,
+                    const take_run &take, platform &on);
+void check_ssh_usage(const std::vector<scenario> &plan, const options &o);
+
 #endif

@@ -61,8 +61,8 @@ int finish(int status, bool stdout_closed)
 	if (stdout_closed || failed || ferror(stdout)) {
 		fprintf(stderr, "probesuite: the report could not be written: %s\n",
 		        stdout_closed ? "standard output is closed"
-		        : failed        ? strerror(failed)
-		                        : "a write to standard output failed");
+		        : failed      ? strerror(failed)
+		                      : "a write to standard output failed");
 		if (!stopped())
 			return status_output;
 	}

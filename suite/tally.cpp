@@ -71,7 +71,8 @@ values varying(const scenario &s, const run_result &r, const verdict &v)
 			continue;
 		std::vector<std::string> fits;
 		for (const std::string &alt : alts)
-			if (alt == bound->second || match(out, r.out, {{"pid", pid}, {name, alt}}).ok)
+			if (alt == bound->second ||
+			    match(out, r.out, {{"pid", pid}, {name, alt}}).ok)
 				fits.push_back(alt);
 		seen.emplace_back(name, joined(fits));
 	}
@@ -126,6 +127,7 @@ std::string ending(const run_result &r)
 	if (r.timed_out)
 		return "timed out after " + fixed(r.seconds, 1) + " s";
 	std::string stalled =
-	        r.stalled > 0 ? ", " + fixed(r.stalled, 1) + " s of it with the runner stopped" : "";
+	        r.stalled > 0 ? ", " + fixed(r.stalled, 1) + " s of it with the runner stopped"
+	                      : "";
 	return describe(r) + ", " + fixed(r.seconds, 2) + " s" + stalled;
 }

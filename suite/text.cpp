@@ -50,3 +50,15 @@ std::string counted(long n, const char *one, const char *many)
 {
 	return std::to_string(n) + " " + (n == 1 ? one : many);
 }
+
+std::string shell_words(const std::vector<std::string> &words)
+{
+	std::string line;
+	for (const std::string &w : words) {
+		line += line.empty() ? "'" : " '";
+		for (char c : w)
+			line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+		line += "'";
+	}
+	return line;
+}

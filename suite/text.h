@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // x with the given number of decimals: fixed(2.5, 1) is "2.5".
 std::string fixed(double x, int decimals);
@@ -20,5 +21,8 @@ bool is_utf8(const std::string &t);
 
 // "1 process", "2 processes"
 std::string counted(long n, const char *one, const char *many);
+
+// words as a shell or split() reads them back: each in single quotes.
+std::string shell_words(const std::vector<std::string> &words);
 
 #endif

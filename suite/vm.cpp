@@ -9,10 +9,10 @@
 // a pipe; its results come over the second, which qemu writes to a file.
 // A user-mode Linux kernel runs as a program, the file on its descriptor
 // 3 as its second serial line.
+#include "suite/vm.h"
 #include "suite/link.h"
 #include "suite/platform.h"
 #include "suite/text.h"
-#include "suite/vm.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,15 +32,29 @@ std::vector<std::string> machine_args(const std::string &accel, const std::strin
                                       const std::string &initramfs, const std::string &channel)
 {
 	if (accel == "UML")
-		return {kernel,     "mem=256M", "initrd=" + initramfs, "con0=fd:0,fd:1", "con=null",
-		        "ssl1=fd:3", "ssl=null", "quiet"};
+		return {kernel,           "mem=256M", "initrd=" + initramfs,
+		        "con0=fd:0,fd:1", "con=null", "ssl1=fd:3",
+		        "ssl=null",       "quiet"};
 	int cpus = (int)std::clamp(sysconf(_SC_NPROCESSORS_ONLN), 1L, 4L);
 	std::vector<std::string> args = {find_program("qemu-system-x86_64"),
-	                                 "-nodefaults", "-display", "none", "-no-reboot",
-	                                 "-m", "512", "-smp", std::to_string(cpus), "-kernel",
-	                                 kernel, "-initrd", initramfs, "-append",
-	                                 "console=ttyS0 panic=-1 quiet", "-serial", "stdio",
-	                                 "-serial", "file:" + channel};
+	                                 "-nodefaults",
+	                                 "-display",
+	                                 "none",
+	                                 "-no-reboot",
+	                                 "-m",
+	                                 "512",
+	                                 "-smp",
+	                                 std::to_string(cpus),
+	                                 "-kernel",
+	                                 kernel,
+	                                 "-initrd",
+	                                 initramfs,
+	                                 "-append",
+	                                 "console=ttyS0 panic=-1 quiet",
+	                                 "-serial",
+	                                 "stdio",
+	                                 "-serial",
+	                                 "file:" + channel};
 	if (accel == "KVM")
 		args.insert(args.begin() + 1, {"-accel", "kvm", "-cpu", "host"});
 	else
@@ -100,7 +114,8 @@ void check_vm_usage(const std::vector<scenario> &plan, const options &o)
 	for (const std::string &p : programs)
 		if (!is_static(p, why))
 			bad_usage(p + " cannot go into the guest: " +
-			          (why + "; --kernel needs the folder of a static build (see --dir)"));
+			          (why +
+			           "; --kernel needs the folder of a static build (see --dir)"));
 }
 
 double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_fd,
@@ -145,7 +160,7 @@ double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_f
 			kvm_failed = kvm_failed || a == "KVM";
 		}
 		if (why.empty() && !l.g.done)
-			why = missing(l, b, "in the guest", "the machine");
+			why = missing(l, b, "in the guest", "the machine", "the console");
 	}
 	unlink(initramfs.c_str());
 	unlink(channel.c_str());
@@ -157,14 +172,15 @@ double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_f
 		on.processors = l.g.on.processors;
 		on.accelerator = accel;
 		on.boot_seconds = l.boot_seconds;
-		on.where = "Linux " + on.kernel +
-		           (uml ? " as user-mode Linux"
-		                : " in a virtual machine (" +
-		                          (kvm_failed ? "TCG, as the suite did not start under KVM"
-		                                      : accel) +
-		                          ")") +
-		           ", " + counted(on.processors, "processor", "processors") +
-		           ", booted to init in " + fixed(l.boot_seconds, 1) + " s";
+		on.where =
+		        "Linux " + on.kernel +
+		        (uml ? " as user-mode Linux"
+		             : " in a virtual machine (" +
+		                         (kvm_failed ? "TCG, as the suite did not start under KVM"
+		                                     : accel) +
+		                         ")") +
+		        ", " + counted(on.processors, "processor", "processors") +
+		        ", booted to init in " + fixed(l.boot_seconds, 1) + " s";
 	}
 	return seconds_since(t0);
 }

@@ -19,18 +19,22 @@
 #define GUEST_CHANNEL "/dev/ttyS1"
 
 // Makes this process the guest's init: mounts what the probes need, opens
-// the channel to the host and says who it is there, and takes its
-// arguments from the file the host left. Returns the channel. The machine
+// the channel to the host, and takes its arguments from the file the host
+// left. Returns the channel. The machine
 // powers off when the process exits.
 int become_init(int &argc, char **&argv);
 
 // initramfs.cpp: writes the initramfs to path; false with why when it
 // cannot.
-bool make_initramfs(const std::string &path, const std::vector<scenario> &plan,
-                    const options &o, std::string &why);
+bool make_initramfs(const std::string &path, const std::vector<scenario> &plan, const options &o,
+                    std::string &why);
 
-// Runs the plan and sends each raw result over the channel as it comes.
-void run_as_guest(int channel, const std::vector<scenario> &plan, const options &o,
-                  int stop_fd);
+// Says who it is over the channel, then runs the plan and sends each raw
+// result as it comes.
+void run_as_guest(int channel, const std::vector<scenario> &plan, const options &o, int stop_fd);
+
+// When standard input ends (the host went away, or wants the run to stop),
+// stops the run as a SIGHUP would.
+void stop_at_end_of_stdin();
 
 #endif

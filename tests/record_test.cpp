@@ -37,9 +37,21 @@ run_result distinctive()
 
 platform distinctive_platform()
 {
-	return {"6.1.0-57-cloud-amd64", "x86_64", 3, "musl", "1.2.3", true,
-	        {"bwrap", "--dev-bind", "/", "/"}, "/boot/vmlinuz-\xe9", "TCG", 2.75, "1.0.0",
-	        "2026-12-09T20:00:00Z", "Linux 6.1.0 in a virtual machine (TCG)", "open files 4096"};
+	return {"6.1.0-57-cloud-amd64",
+	        "x86_64",
+	        3,
+	        "musl",
+	        "1.2.3",
+	        true,
+	        {"bwrap", "--dev-bind", "/", "/"},
+	        "/boot/vmlinuz-\xe9",
+	        "TCG",
+	        2.75,
+	        "lab@board-3",
+	        "1.0.0",
+	        "2026-12-09T20:00:00Z",
+	        "Linux 6.1.0 in a virtual machine (TCG)",
+	        "open files 4096"};
 }
 
 TEST(RunRecord, EveryFieldComesBackEqualOverTheWire)
@@ -76,7 +88,8 @@ TEST(RunRecord, EveryFieldComesBackEqualThroughJsonThatValidates)
 	rec.repeat = 3;
 	rec.seconds = 9.75;
 	tally &t = rec.scenarios.emplace_back();
-	t.title = "twin\xff" "cell";
+	t.title = "twin\xff"
+	          "cell";
 	t.probe = "twincell";
 	t.got = distinctive();
 	t.j = {outcome::known, "line 2: expected \xfe", "listed \xe2\x82\xac"};

@@ -112,9 +112,10 @@ TEST_F(Kernel, ListedScenarioThatCouldNotBeArrangedStaysSo)
 TEST_F(Kernel, InitThatDiesPanicsTheKernelAndTheConsoleSaysSo)
 {
 	stand_in(INIT_EXITS);
-	for (auto [image, ended] : {std::pair{kernel(), "ended with status 0"},
-	                            {uml, "was killed by signal 6"}}) {
-		run_result r = suite({"--kernel", image, "--dir", dir, "--only", "tickspan", "--tap"});
+	for (auto [image, ended] :
+	     {std::pair{kernel(), "ended with status 0"}, {uml, "was killed by signal 6"}}) {
+		run_result r =
+		        suite({"--kernel", image, "--dir", dir, "--only", "tickspan", "--tap"});
 		EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out << r.err;
 		EXPECT_TRUE(r.out.starts_with(
 		        std::string("1..1\nok 1 - tickspan # SKIP could not arrange: the suite did "
@@ -123,7 +124,8 @@ TEST_F(Kernel, InitThatDiesPanicsTheKernelAndTheConsoleSaysSo)
 		        "); Kernel panic - not syncing: Attempted to kill init! "
 		        "exitcode=0x00000000; the console's last lines: "))
 		        << r.out;
-		EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << "a reason of one line";
+		EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2)
+		        << "a reason of one line";
 		// A kernel boots to init in a few seconds here under TCG; a wide margin.
 		EXPECT_LT(r.seconds, 60);
 	}
@@ -218,7 +220,8 @@ TEST_F(Kernel, StandInsAreJudgedInTheGuestAsHere)
 	std::string probes = "ductopen,tickspan,raiseprint,selfreport,reapcheck";
 	for (std::size_t from = 0; from < probes.size();) {
 		std::size_t comma = std::min(probes.find(',', from), probes.size());
-		ASSERT_EQ(symlink(STANDIN, (dir + "/" + probes.substr(from, comma - from)).c_str()), 0);
+		ASSERT_EQ(symlink(STANDIN, (dir + "/" + probes.substr(from, comma - from)).c_str()),
+		          0);
 		from = comma + 1;
 	}
 	std::string here = dir + "/here.json", guest = dir + "/guest.json";
