@@ -14,6 +14,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <sys/mount.h>
+#include <sys/random.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
@@ -51,6 +52,34 @@ void must_mount(const char *source, const char *target, const char *type, const 
 
 }  // namespace
 
+std::string guest_token()
+{
+	unsigned char r[16] = {};
+	std::string t;
+	if (getrandom(r, sizeof r, 0) != (ssize_t)sizeof r)
+		for (unsigned char &c : r)
+			c = (unsigned char)(rand() ^ getpid());  // weaker, still a token
+	for (unsigned char c : r) {
+		char hex[3];
+		snprintf(hex, sizeof hex, "%02x", c);
+		t += hex;
+	}
+	return t;
+}
+
+bool is_guest()
+{
+	const char *token = getenv(GUEST_TOKEN);
+	if (getpid() != 1 || !token || strlen(token) != 32)
+		return false;
+	char head[33] = {};
+	FILE *f = fopen("/" GUEST_ARGS, "re");
+	bool same = f && fread(head, 1, 33, f) == 33 && memcmp(head, token, 32) == 0 && !head[32];
+	if (f)
+		fclose(f);
+	return same;
+}
+
 int become_init(int &argc, char **&argv)
 {
 	atexit(power_off);
@@ -77,7 +106,8 @@ int become_init(int &argc, char **&argv)
 	for (int c; (c = getc(f)) != EOF;)
 		text += (char)c;
 	fclose(f);
-	for (std::size_t at = 0; at < text.size(); at = text.find('\0', at) + 1)
+	// After the token, which is_guest() checked.
+	for (std::size_t at = text.find('\0') + 1; at < text.size(); at = text.find('\0', at) + 1)
 		args.push_back(&text[at]);
 	args.push_back(nullptr);
 	argc = (int)args.size() - 1;

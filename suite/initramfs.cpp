@@ -60,7 +60,7 @@ void put_program(archive &a, std::vector<std::string> &made, const std::string &
 }  // namespace
 
 bool make_initramfs(const std::string &path, const std::vector<scenario> &plan, const options &o,
-                    std::string &why)
+                    const std::string &token, std::string &why)
 {
 	archive a{fopen(path.c_str(), "wb")};
 	if (!a.f) {
@@ -79,7 +79,7 @@ bool make_initramfs(const std::string &path, const std::vector<scenario> &plan, 
 			made.push_back(name);
 		}
 	}
-	std::string args = std::string("--dir") + '\0' + "/" GUEST_DIR + '\0';
+	std::string args = token + '\0' + "--dir" + '\0' + "/" GUEST_DIR + '\0';
 	if (!o.only.empty()) {
 		std::string names;
 		for (const std::string &n : o.only)

@@ -105,7 +105,7 @@ bool write_output(int fd, const record &r, bool json)
 
 int main(int argc, char **argv)
 {
-	int guest = getpid() == 1 ? become_init(argc, argv) : -1;  // in a kernel check's guest
+	int guest = is_guest() ? become_init(argc, argv) : -1;  // a kernel check's init
 	start st = settle();
 	catch_signals();
 	options o;

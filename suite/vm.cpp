@@ -29,12 +29,14 @@ namespace
 const double boot_bound_kvm = 10, boot_bound_tcg = 30;
 
 std::vector<std::string> machine_args(const std::string &accel, const std::string &kernel,
-                                      const std::string &initramfs, const std::string &channel)
+                                      const std::string &initramfs, const std::string &channel,
+                                      const std::string &token)
 {
+	std::string proof = GUEST_TOKEN "=" + token;
 	if (accel == "UML")
 		return {kernel,           "mem=256M", "initrd=" + initramfs,
 		        "con0=fd:0,fd:1", "con=null", "ssl1=fd:3",
-		        "ssl=null",       "quiet"};
+		        "ssl=null",       "quiet",    proof};
 	int cpus = (int)std::clamp(sysconf(_SC_NPROCESSORS_ONLN), 1L, 4L);
 	std::vector<std::string> args = {find_program("qemu-system-x86_64"),
 	                                 "-nodefaults",
@@ -50,7 +52,7 @@ std::vector<std::string> machine_args(const std::string &accel, const std::strin
 	                                 "-initrd",
 	                                 initramfs,
 	                                 "-append",
-	                                 "console=ttyS0 panic=-1 quiet",
+	                                 "console=ttyS0 panic=-1 quiet " + proof,
 	                                 "-serial",
 	                                 "stdio",
 	                                 "-serial",
@@ -67,7 +69,8 @@ std::vector<std::string> machine_args(const std::string &accel, const std::strin
 // stays in the runner's: what stops the runner from outside (a
 // terminal's ^C, a timeout) stops the machine too.
 void boot(guest_link &l, const std::string &accel, const options &o, const std::string &initramfs,
-          const std::string &channel, const bounds &b, int stop_fd, std::string &why)
+          const std::string &channel, const std::string &token, const bounds &b, int stop_fd,
+          std::string &why)
 {
 	plumbing p;
 	if (accel == "UML") {
@@ -78,7 +81,8 @@ void boot(guest_link &l, const std::string &accel, const options &o, const std::
 			return;
 		}
 	}
-	if (start_link(l, machine_args(accel, o.kernel, initramfs, channel), p, channel, why))
+	if (start_link(l, machine_args(accel, o.kernel, initramfs, channel, token), p, channel,
+	               why))
 		watch(l, b, stop_fd, accel == "UML" ? "booting" : "booting with " + accel);
 	if (p.fd3 >= 0)
 		close(p.fd3);
@@ -145,7 +149,8 @@ double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_f
 	bool kvm_failed = false;
 	std::string accel;
 	bounds b{};
-	if (!make_initramfs(initramfs, plan, o, why)) {
+	std::string token = guest_token();
+	if (!make_initramfs(initramfs, plan, o, token, why)) {
 		why = "cannot make the initramfs: " + why;
 	} else {
 		for (const std::string &a : accelerators(o, uml)) {
@@ -154,7 +159,7 @@ double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_f
 			b.start = o.boot_timeout > 0 ? o.boot_timeout
 			          : a == "KVM"       ? boot_bound_kvm
 			                             : boot_bound_tcg;
-			boot(l, a, o, initramfs, channel, b, stop_fd, why);
+			boot(l, a, o, initramfs, channel, token, b, stop_fd, why);
 			if (l.g.ready || l.stopped || !why.empty())
 				break;
 			kvm_failed = kvm_failed || a == "KVM";

@@ -17,6 +17,19 @@
 #define GUEST_ARGS "probesuite.args"
 #define GUEST_DIR "probes"
 #define GUEST_CHANNEL "/dev/ttyS1"
+// The kernel command line's word that hands the guest's init a token,
+// which init finds in the environment as GUEST_TOKEN.
+#define GUEST_TOKEN "probesuite_guest"
+
+// A fresh random token: a guest proves itself by holding it on its kernel
+// command line and in its arguments' file.
+std::string guest_token();
+
+// Whether this process is a kernel check's init, on proof: pid 1, the
+// token on the kernel command line and the same one in the arguments'
+// file. A runner that is pid 1 anywhere else (a container's entrypoint, a
+// new pid namespace) runs as asked.
+bool is_guest();
 
 // Makes this process the guest's init: mounts what the probes need, opens
 // the channel to the host, and takes its arguments from the file the host
@@ -27,7 +40,7 @@ int become_init(int &argc, char **&argv);
 // initramfs.cpp: writes the initramfs to path; false with why when it
 // cannot.
 bool make_initramfs(const std::string &path, const std::vector<scenario> &plan, const options &o,
-                    std::string &why);
+                    const std::string &token, std::string &why);
 
 // Says who it is over the channel, then runs the plan and sends each raw
 // result as it comes.
