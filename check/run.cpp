@@ -1,5 +1,6 @@
 #include "check/run.h"
 #include "check/keeper.h"
+#include "check/waits.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -166,7 +167,13 @@ void take(stream &s, std::size_t keep, double at, int rounds)
 	}
 }
 
-const long long second = 1000000000;
+const long long second = 1000000000, ms = 1000000;
+
+// The hard limit, as a multiple of a limit: however long the child waited
+// for a processor, the run ends.
+const int cap = 4;
+// How often the child's wait for a processor is read, at least and at most.
+const long long look_every = 20 * ms, look_within = 100 * ms;
 
 // One run under way: what its steps share.
 struct running {
@@ -184,8 +191,33 @@ struct running {
 	bool notes_open = true, keeper_alive = true, keeper_killed = false;
 	bool ended = false, ending = false, lingered = false;
 	int status = 0;  // the child's wait status, once ended
-	long long deadline = 0, linger_end = 0, kill_at = 0;
+	// The child's clock stands still while this process is stopped and
+	// while the child's processes wait for a processor; the hard limits
+	// are on the clock that stands still only for our own stops.
+	long long stopped = 0, waited = 0;
+	waits looked{};
+	long long deadline = 0, linger_end = 0;  // on the child's clock
+	long long cap_at = 0, linger_cap = 0;    // on ours
+	long long kill_at = 0;
 };
+
+long long child_clock(const running &x, long long now)
+{
+	return now - x.stopped - x.waited;
+}
+
+long long own_clock(const running &x, long long now)
+{
+	return now - x.stopped;
+}
+
+// The child ended, or was ended, at ns: how long it ran, and how long of
+// that it waited for a processor.
+void ended_at(running &x, long long ns)
+{
+	x.r.seconds = (double)(ns - x.started) / second;
+	x.r.waited = (double)x.waited / second;
+}
 
 void close_all(std::initializer_list<int *> fds)
 {
@@ -287,6 +319,8 @@ bool start_keeper(running &x)
 	observe_started(x.obs);
 	x.pidfd = (int)syscall(SYS_pidfd_open, x.keeper, 0);
 	x.deadline = x.t0 + (long long)(x.o.timeout * second);
+	x.cap_at = x.t0 + cap * (long long)(x.o.timeout * second);
+	x.looked.at = x.t0;
 	return true;
 }
 
@@ -301,8 +335,9 @@ void heed(running &x, const note &n)
 	} else if (n.kind == note_ended && !x.ended) {
 		x.ended = true;
 		x.status = n.a;
-		r.seconds = (double)(n.ns - x.started) / second;
-		x.linger_end = n.ns + (long long)(x.o.linger * second);
+		ended_at(x, n.ns);
+		x.linger_end = child_clock(x, n.ns) + (long long)(x.o.linger * second);
+		x.linger_cap = own_clock(x, n.ns) + cap * (long long)(x.o.linger * second);
 	} else if (n.kind == note_signal && r.meddled.empty()) {
 		r.meddled = "sent its parent " + signal_named(n.a);
 	} else if (n.kind == note_reaped && r.reaped.size() < 1000) {
@@ -322,18 +357,32 @@ void read_notes(running &x)
 		heed(x, n[i]);
 }
 
+std::string seconds_text(long long ns)
+{
+	char buf[32];
+	snprintf(buf, sizeof buf, "%.1f s", (double)ns / second);
+	return buf;
+}
+
 // The timeout, the linger's end or a stream past its bound has the keeper
 // end everything: SIGTERM, then SIGKILL should it not end in 2 s.
 void enforce(running &x, long long now)
 {
 	run_result &r = x.r;
 	bool over = r.out_total > x.o.keep || r.err_total > x.o.keep;
-	if (!x.ending &&
-	    (over || (!x.ended && now >= x.deadline) || (x.ended && now >= x.linger_end))) {
-		r.timed_out = !x.ended && !over && now >= x.deadline;
+	long long mine = child_clock(x, now), ours = own_clock(x, now);
+	bool late = !x.ended && mine >= x.deadline, capped = !x.ended && ours >= x.cap_at;
+	bool lingered = x.ended && (mine >= x.linger_end || ours >= x.linger_cap);
+	if (!x.ending && (over || late || capped || lingered)) {
+		r.timed_out = !x.ended && !over && (late || capped);
 		x.lingered = x.ended && !over;
 		if (r.timed_out || over)
-			r.seconds = (double)(now - x.started) / second;
+			ended_at(x, now);
+		// At the hard limit, not at its own: the child mostly waited.
+		if (r.timed_out && !late)
+			r.busy = "the machine was too busy: " + seconds_text(x.waited) + " of " +
+			         seconds_text(now - x.started - x.stopped) +
+			         " waiting for a processor";
 		x.ending = true;
 	}
 	if (x.ending && !x.kill_at) {
@@ -366,6 +415,20 @@ void check_keeper(running &x)
 	}
 }
 
+// Moves the clocks on after a poll of wait ms from polled. Far longer than
+// asked: this process was stopped. Its own stop is not the child's doing,
+// and a child that waited at the observer's filter waited for it. Nor is
+// its processes' wait for a processor, unless they ran all the while.
+void tick(running &x, long long polled, int wait)
+{
+	long long now = now_ns(), stop = now - polled - wait * ms;
+	stop = stop > second / 4 ? stop : 0;
+	x.stopped += stop;
+	x.r.stalled += (double)stop / second;
+	if (stop > 0 || now - x.looked.at >= look_every)
+		x.waited += std::max(held_back(x.looked, x.keeper, now) - stop, 0LL);
+}
+
 // Reads both streams and the keeper's notes until the keeper is gone: then
 // the child and everything it started have ended. The child's end starts
 // the linger; the stop descriptor ends everything as interrupted.
@@ -380,8 +443,12 @@ void watch(running &x)
 		read_notes(x);
 		long long now = now_ns();
 		enforce(x, now);
-		long long until = x.ending ? x.kill_at : x.ended ? x.linger_end : x.deadline;
-		int wait = (int)std::clamp((until - now) / 1000000 + 1, 1LL, 1000LL);
+		long long until = x.ending  ? x.kill_at
+		                  : x.ended ? now + std::min(x.linger_end - child_clock(x, now),
+		                                             x.linger_cap - own_clock(x, now))
+		                            : now + std::min(x.deadline - child_clock(x, now),
+		                                             x.cap_at - own_clock(x, now));
+		int wait = (int)std::clamp((until - now) / ms + 1, 1LL, look_within / ms);
 		if (x.pidfd < 0)
 			wait = std::min(wait, 10);
 		pollfd p[p_count] = {
@@ -394,14 +461,7 @@ void watch(running &x)
 		};
 		long long polled = now_ns();
 		int events = poll(p, p_count, wait);
-		// Far longer than asked: this process was stopped. Its own stop
-		// is not the child's doing, and a child that waited at the
-		// observer's filter waited for it: the limits move on by as much.
-		if (long long stop = now_ns() - polled - wait * 1000000LL; stop > second / 4) {
-			x.deadline += stop;
-			x.linger_end += x.ended ? stop : 0;
-			r.stalled += (double)stop / second;
-		}
+		tick(x, polled, wait);
 		if (events < 0 && errno != EINTR && errno != EAGAIN) {
 			kill(x.keeper, SIGKILL);  // cannot watch it: end it all
 			waitpid(x.keeper, nullptr, 0);
@@ -413,7 +473,7 @@ void watch(running &x)
 			r.interrupted = true;
 			x.ending = true;
 			if (!x.ended)
-				r.seconds = at - (double)(x.started - x.t0) / second;
+				ended_at(x, now_ns());
 		}
 		// A caller stopped at the filter waits for its answer: serve it
 		// first, and on to the end, or an ending child would wait too.

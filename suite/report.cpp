@@ -90,12 +90,16 @@ std::string ending(const scenario &s)
 		return "not started";
 	if (s.got.interrupted)
 		return "interrupted after " + fixed(s.got.seconds, 1) + " s";
+	// A wait as long as a stall the runner would notice.
+	std::string waited = s.got.waited >= 0.25 ? ", " + fixed(s.got.waited, 1) +
+	                                                    " s of it waiting for a processor"
+	                                          : "";
 	if (s.got.timed_out)
-		return "timed out after " + fixed(s.got.seconds, 1) + " s";
+		return "timed out after " + fixed(s.got.seconds, 1) + " s" + waited;
 	std::string stalled = s.got.stalled > 0 ? ", " + fixed(s.got.stalled, 1) +
 	                                                  " s of it with the runner stopped"
 	                                        : "";
-	return describe(s.got) + ", " + fixed(s.got.seconds, 2) + " s" + stalled;
+	return describe(s.got) + ", " + fixed(s.got.seconds, 2) + " s" + stalled + waited;
 }
 
 // One stream, a line per row: numbered, control characters escaped and

@@ -112,9 +112,9 @@ void judge(scenario &s, const options &o)
 		s.why = std::string("the run was stopped by SIG") + (sig ? sig : "?");
 		return;
 	}
-	if (!s.got.setup.empty()) {
+	if (!s.got.setup.empty() || !s.got.busy.empty()) {
 		s.result = outcome::unarranged;
-		s.why = s.got.setup;
+		s.why = s.got.setup.empty() ? s.got.busy : s.got.setup;
 		return;
 	}
 	contract c = s.expect;
