@@ -182,8 +182,8 @@ struct running {
 	observer obs{};
 	std::vector<char *> argv{}, envp{};
 	std::vector<int> keep{};  // sorted
-	int out[2] = {-1, -1}, err[2] = {-1, -1},
-	    notes[2] = {-1, -1};  // [0] read here, [1] the child's
+	// Each pipe's [0] is read here, [1] is the child's.
+	int out[2] = {-1, -1}, err[2] = {-1, -1}, notes[2] = {-1, -1};
 	stream streams[2]{};
 	pid_t keeper = -1;
 	int pidfd = -1;
@@ -372,8 +372,8 @@ void enforce(running &x, long long now)
 	bool over = r.out_total > x.o.keep || r.err_total > x.o.keep;
 	long long mine = child_clock(x, now), ours = own_clock(x, now);
 	bool late = !x.ended && mine >= x.deadline, capped = !x.ended && ours >= x.cap_at;
-	bool lingered = x.ended && (mine >= x.linger_end || ours >= x.linger_cap);
-	if (!x.ending && (over || late || capped || lingered)) {
+	bool linger_over = x.ended && (mine >= x.linger_end || ours >= x.linger_cap);
+	if (!x.ending && (over || late || capped || linger_over)) {
 		r.timed_out = !x.ended && !over && (late || capped);
 		x.lingered = x.ended && !over;
 		if (r.timed_out || over)
