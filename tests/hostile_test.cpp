@@ -358,8 +358,13 @@ TEST_F(HostileLoad, AHungProbeTimesOutAtItsBoundWhetherItSpinsOrSleeps)
 	script("selfreport", "exec sleep 300\n");
 	run_result r = run(suite({"--only", "tickspan,selfreport", "--time-scale", "0.2"}));
 	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.out;
-	for (const char *p : {"tickspan", "selfreport"}) {
+	for (const char *p : {"selfreport", "tickspan"}) {
 		std::string v = verdict_of(r.out, p);
+		// The host's own load may leave no processor free for the spinner;
+		// the sleeper never waits for one.
+		if (p == std::string("tickspan") &&
+		    v.starts_with("could not arrange: the machine was too busy: "))
+			GTEST_SKIP() << "no processor was free: " << v;
 		EXPECT_TRUE(v.starts_with("BROKEN: status: expected exit 0, got timed out (")) << v;
 		EXPECT_GE(timed_out_after(v), 1.0) << v;
 		EXPECT_LT(timed_out_after(v), 3.0) << v;
