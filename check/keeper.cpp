@@ -23,28 +23,6 @@ namespace
 std::mutex keepers_lock;
 std::vector<pid_t> keepers;  // forked and not yet reaped
 
-// Calls f with every pid in a /proc children file ("12 345 "). Only
-// system calls: the keeper runs this, a fork of a threaded process.
-template <typename F> void each_child(const char *path, F f)
-{
-	int fd = open(path, O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		return;
-	char buf[4096];
-	pid_t pid = 0;
-	for (ssize_t k; (k = read(fd, buf, sizeof buf)) > 0;)
-		for (ssize_t i = 0; i < k; i++)
-			if (buf[i] >= '0' && buf[i] <= '9') {
-				pid = pid * 10 + (buf[i] - '0');
-			} else if (pid > 0) {
-				f(pid);
-				pid = 0;
-			}
-	if (pid > 0)
-		f(pid);
-	close(fd);
-}
-
 // The keeper has one thread, so its children are all in one list.
 void kill_children(pid_t child)
 {

@@ -8,7 +8,9 @@
 #ifndef CHECK_KEEPER_H
 #define CHECK_KEEPER_H
 
+#include <fcntl.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 // What the keeper and the child tell run(). Each is one write of less than
 // PIPE_BUF bytes, so it arrives whole.
@@ -44,5 +46,27 @@ void forget_keeper(pid_t pid);
 // a killed keeper left behind, handed to this process when it is a
 // subreaper. Returns how many it ended.
 int sweep_strays();
+
+// Calls f with every pid in a /proc children file ("12 345 "). Only
+// system calls: the keeper runs this, a fork of a threaded process.
+template <typename F> void each_child(const char *path, F f)
+{
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return;
+	char buf[4096];
+	pid_t pid = 0;
+	for (ssize_t k; (k = read(fd, buf, sizeof buf)) > 0;)
+		for (ssize_t i = 0; i < k; i++)
+			if (buf[i] >= '0' && buf[i] <= '9') {
+				pid = pid * 10 + (buf[i] - '0');
+			} else if (pid > 0) {
+				f(pid);
+				pid = 0;
+			}
+	if (pid > 0)
+		f(pid);
+	close(fd);
+}
 
 #endif

@@ -1,8 +1,6 @@
 #include "check/observe.h"
 #include "check/file.h"
 
-#include "check/run.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -213,7 +211,7 @@ const char *limit_name(long resource)
 	                                                                        : "a resource";
 }
 
-std::string failed(const note &n, const run_opts &o)
+std::string failed(const note &n, const std::string &program)
 {
 	std::string why = strerror(n.err);
 	switch (n.step) {
@@ -228,7 +226,7 @@ std::string failed(const note &n, const run_opts &o)
 		return std::string("could not set the limit ") + limit_name(n.a) + " to " +
 		       std::to_string(n.b) + ": " + why;
 	case step_exec:
-		return "could not start " + o.argv[0] + ": " + why;
+		return "could not start " + program + ": " + why;
 	}
 	return "the child failed before exec";
 }
@@ -313,11 +311,13 @@ bool capable(int cap)
 	return d[cap / 32].effective & (1u << (cap % 32));
 }
 
-bool observe_prepare(observer &w, const run_opts &o, run_result &r)
+bool observe_prepare(observer &w, const observe_opts &o, const std::string &program,
+                     const std::vector<std::pair<int, int>> &fds)
 {
+	w.program = program;
 	int sv[2];
 	if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv) != 0) {
-		r.setup = std::string("no socket pair: ") + strerror(errno);
+		w.setup = std::string("no socket pair: ") + strerror(errno);
 		return false;
 	}
 	w.parent = sv[0];
@@ -325,7 +325,7 @@ bool observe_prepare(observer &w, const run_opts &o, run_result &r)
 	// The child keeps its end open until exec: it must not be one of the
 	// descriptors the child places, nor 0, 1 or 2 (when ours were closed).
 	auto taken = [&](int fd) {
-		return fd < 3 || std::any_of(o.fds.begin(), o.fds.end(),
+		return fd < 3 || std::any_of(fds.begin(), fds.end(),
 		                             [&](const auto &f) { return f.first == fd; });
 	};
 	for (int from = std::max(w.child + 1, 3); taken(w.child); from++) {
@@ -338,20 +338,21 @@ bool observe_prepare(observer &w, const run_opts &o, run_result &r)
 	std::string nr = slurp("/proc/sys/fs/nr_open");
 	w.nr_open = nr.empty() ? 1048576 : strtoul(nr.c_str(), nullptr, 10);
 
-	r.seen.asked = !o.observe.probe.empty();
-	if (!r.seen.asked)
+	w.seen.asked = !o.probe.empty();
+	if (!w.seen.asked)
 		return true;
-	w.fd = o.observe.fd;
-	w.needle = maps_key(o.observe.probe);
-	w.name = o.observe.probe.substr(o.observe.probe.rfind('/') + 1);
+	w.fd = o.fd;
+	w.needle = maps_key(o.probe);
+	w.name = o.probe.substr(o.probe.rfind('/') + 1);
+	w.direct = program == o.probe;
 	w.no_new_privs = !capable(CAP_SYS_ADMIN);
-	if (w.no_new_privs && o.argv[0] != o.observe.probe && privileged(o.argv[0])) {
+	if (w.no_new_privs && !w.direct && privileged(program)) {
 		w.why_not = "the launcher is setuid or has file capabilities, and the runner "
 		            "lacks CAP_SYS_ADMIN: the filter would need no_new_privs, which "
 		            "would take the launcher's privileges away";
 		return true;
 	}
-	build_filter(w, o.observe.fd);
+	build_filter(w, o.fd);
 	w.install = true;
 	return true;
 }
@@ -384,7 +385,7 @@ void observe_failed(observer &w, child_step step, int err, long a, long b)
 	send_note(w, {step, err, a, b}, -1);
 }
 
-void observe_started(observer &w, run_result &r)
+void observe_started(observer &w)
 {
 	close(w.child);
 	w.child = -1;
@@ -409,7 +410,7 @@ void observe_started(observer &w, run_result &r)
 	}
 	if (fd >= 0) {
 		w.listener = fd;
-		r.seen.watching = true;
+		w.seen.watching = true;
 	} else if (w.install) {
 		w.why_not = n.err == EACCES ? "seccomp refused the filter (no_new_privs and "
 		                              "CAP_SYS_ADMIN are both missing)"
@@ -418,7 +419,7 @@ void observe_started(observer &w, run_result &r)
 	}
 }
 
-bool observe_serve(observer &w, run_result &r, short revents)
+bool observe_serve(observer &w, short revents)
 {
 	if (!(revents & POLLIN)) {
 		// Every process under the filter is gone.
@@ -430,7 +431,7 @@ bool observe_serve(observer &w, run_result &r, short revents)
 	memset(&req, 0, sizeof req);
 	if (ioctl(w.listener, SECCOMP_IOCTL_NOTIF_RECV, &req) != 0)
 		return true;  // the caller went away (ENOENT), or a signal came
-	r.seen.calls++;
+	w.seen.calls++;
 	look(w, req);
 	seccomp_notif_resp resp;
 	memset(&resp, 0, sizeof resp);
@@ -440,32 +441,32 @@ bool observe_serve(observer &w, run_result &r, short revents)
 	return true;
 }
 
-void observe_end(observer &w, const run_opts &o, run_result &r)
+sighting observe_end(observer &w, pid_t child)
 {
+	sighting s;
 	note n = {};
 	int fd = -1;
-	if (!w.failed && w.setup.empty() && recv_note(w, n, &fd, MSG_DONTWAIT) > 0 &&
-	    n.step != first)
+	if (!w.failed && w.setup.empty() && w.parent >= 0 &&
+	    recv_note(w, n, &fd, MSG_DONTWAIT) > 0 && n.step != first)
 		w.failure = n, w.failed = true;
 	if (fd >= 0)
 		close(fd);
-	if (w.failed) {
-		w.setup = failed(w.failure, o);
-		r.exited = false;  // its status is the child's, not the program's: it never ran
-		r.code = -1;
-	}
+	if (w.failed)
+		w.setup = failed(w.failure, w.program);
+	s.before_exec = w.failed;
 	for (int fd : {w.listener, w.parent, w.child})
 		if (fd >= 0)
 			close(fd);
 	w.listener = w.parent = w.child = -1;
-	if (r.setup.empty())
-		r.setup = w.setup;
-	if (!r.seen.asked)
-		return;
+	s.setup = w.setup;
+	s.exec_failed = w.exec_failed;
+	s.exec_ran = w.exec_ran;
+	s.seen = w.seen;
+	if (!s.seen.asked)
+		return s;
 
-	bool direct = o.argv[0] == o.observe.probe;  // exec'd in place by the runner's child
-	r.seen.ran = !w.probes.empty();
-	r.seen.fd_open = w.fd_at_read >= 0 ? w.fd_at_read : w.fd_later;
+	s.seen.ran = !w.probes.empty();
+	s.seen.fd_open = w.fd_at_read >= 0 ? w.fd_at_read : w.fd_later;
 	// The probe's process is the one that asked for its pid, or else the
 	// only one seen (a helper that shares its memory may only exit).
 	std::vector<pid_t> asked;
@@ -475,25 +476,14 @@ void observe_end(observer &w, const run_opts &o, run_result &r)
 	if (asked.empty() && w.probes.size() == 1)
 		asked.push_back(w.probes[0].own);
 	if (asked.size() == 1)
-		r.seen.pid = asked[0];
+		s.seen.pid = asked[0];
 	else if (!w.probes.empty())
-		r.seen.why_not = "more than one process ran the probe's file";
-	else if (direct)
-		r.seen.pid = r.pid;
-	else if (r.seen.watching)
-		r.seen.why_not = "the probe's process was not seen";
+		s.seen.why_not = "more than one process ran the probe's file";
+	else if (w.direct)  // exec'd in place by the runner's child
+		s.seen.pid = child;
+	else if (s.seen.watching)
+		s.seen.why_not = "the probe's process was not seen";
 	else
-		r.seen.why_not = w.why_not;
-
-	if (!r.setup.empty())
-		return;
-	if (o.observe.fd >= 0 && r.seen.fd_open == 0)
-		r.setup = "the launcher did not pass descriptor " + std::to_string(o.observe.fd) +
-		          " to the probe";
-	else if (!direct && r.exited && (r.code == 126 || r.code == 127) && !r.seen.ran &&
-	         !w.exec_ran && (r.seen.watching || r.out.empty()))
-		r.setup = "the launcher could not start the probe (exit " + std::to_string(r.code) +
-		          ")";
-	else if (w.exec_failed && !r.seen.ran)
-		r.setup = "the launcher could not start the probe (its exec failed)";
+		s.seen.why_not = w.why_not;
+	return s;
 }

@@ -80,18 +80,30 @@ struct observer {
 	int fd_at_read = -1, fd_later = -1;  // observed.fd_open at the read, and else
 	child_note failure;                  // a step that failed, when failed
 	bool failed = false;
-	std::string setup;  // why the child could not be set up
+	std::string setup;    // why the child could not be set up
+	std::string program;  // what the child execs: the launcher, or the probe itself
+	bool direct = false;  // the probe itself
+	observed seen;
 };
 
-struct run_opts;
-struct run_result;
+// What the observer learned, for run() to judge.
+struct sighting {
+	observed seen;
+	std::string setup;         // why the child could not be set up; empty when it was
+	bool before_exec = false;  // the child failed before exec: its status is not the program's
+	bool exec_failed = false;  // a caller exec'd the probe's file and ended without becoming it
+	bool exec_ran = false;     // one ended running another program: that exec worked
+};
 
 // Whether this process has the capability in its effective set.
 bool capable(int cap);
 
 // Before fork: the link, and the filter when the probe is to be observed.
-// False with r.setup set when not even the link could be made.
-bool observe_prepare(observer &w, const run_opts &o, run_result &r);
+// program is what the child will exec; fds are the {target, source} pairs
+// it will place. False with w.setup set when not even the link could be
+// made.
+bool observe_prepare(observer &w, const observe_opts &o, const std::string &program,
+                     const std::vector<std::pair<int, int>> &fds);
 
 // In the child, async-signal-safe: installs the filter and hands its
 // listener to the parent, or tells the parent why not.
@@ -101,14 +113,16 @@ void observe_child(observer &w);
 void observe_failed(observer &w, child_step step, int err, long a = 0, long b = 0);
 
 // In the parent after fork: waits for the child's first word.
-void observe_started(observer &w, run_result &r);
+void observe_started(observer &w);
 
 // In the parent, when the listener is readable: serves one notification.
 // False when the listener is done with.
-bool observe_serve(observer &w, run_result &r, short revents);
+bool observe_serve(observer &w, short revents);
 
-// In the parent after the child ended: what was seen, and why the child
-// could not be set up, in r.setup.
-void observe_end(observer &w, const run_opts &o, run_result &r);
+// In the parent after the child ended, or when it could not be started:
+// what was seen, and why the child could not be set up. child is the pid
+// of the process forked (-1 when none), the probe's own when the probe is
+// what it execs.
+sighting observe_end(observer &w, pid_t child);
 
 #endif

@@ -1,5 +1,6 @@
 #include "check/run.h"
 #include "check/keeper.h"
+#include "check/waits.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -137,10 +138,10 @@ std::string signal_named(int sig)
 
 // One stream being read: what is kept of it, and whether it is still open.
 struct stream {
-	int fd;
-	std::string *kept;
-	std::size_t *total;
-	std::vector<std::pair<std::size_t, double>> *times;  // null: not timed
+	int fd = -1;
+	std::string *kept = nullptr;
+	std::size_t *total = nullptr;
+	std::vector<std::pair<std::size_t, double>> *times = nullptr;  // null: not timed
 	bool open = true;
 };
 
@@ -166,6 +167,358 @@ void take(stream &s, std::size_t keep, double at, int rounds)
 	}
 }
 
+const long long second = 1000000000, ms = 1000000;
+
+// The hard limit, as a multiple of a limit: however long the child waited
+// for a processor, the run ends.
+const int cap = 4;
+// How often the child's wait for a processor is read, at least and at most.
+const long long look_every = 20 * ms, look_within = 100 * ms;
+
+// One run under way: what its steps share.
+struct running {
+	const run_opts &o;
+	run_result &r;
+	observer obs{};
+	std::vector<char *> argv{}, envp{};
+	std::vector<int> keep{};  // sorted
+	// Each pipe's [0] is read here, [1] is the child's.
+	int out[2] = {-1, -1}, err[2] = {-1, -1}, notes[2] = {-1, -1};
+	stream streams[2]{};
+	pid_t keeper = -1;
+	int pidfd = -1;
+	long long t0 = 0, started = 0;  // before the keeper's fork, and the child's
+	bool notes_open = true, keeper_alive = true, keeper_killed = false;
+	bool ended = false, ending = false, lingered = false;
+	int status = 0;  // the child's wait status, once ended
+	// The child's clock stands still while this process is stopped and
+	// while the child's processes wait for a processor; the hard limits
+	// are on the clock that stands still only for our own stops.
+	long long stopped = 0, waited = 0;
+	waits looked{};
+	long long deadline = 0, linger_end = 0;  // on the child's clock
+	long long cap_at = 0, linger_cap = 0;    // on ours
+	long long kill_at = 0;
+};
+
+long long child_clock(const running &x, long long now)
+{
+	return now - x.stopped - x.waited;
+}
+
+long long own_clock(const running &x, long long now)
+{
+	return now - x.stopped;
+}
+
+// The child ended, or was ended, at ns: how long it ran, and how long of
+// that it waited for a processor.
+void ended_at(running &x, long long ns)
+{
+	x.r.seconds = (double)(ns - x.started) / second;
+	x.r.waited = (double)x.waited / second;
+}
+
+void close_all(std::initializer_list<int *> fds)
+{
+	for (int *fd : fds)
+		if (*fd >= 0) {
+			close(*fd);
+			*fd = -1;
+		}
+}
+
+// What the observer's sighting means for the result.
+void settle(running &x, const sighting &s)
+{
+	run_result &r = x.r;
+	const run_opts &o = x.o;
+	if (s.before_exec) {
+		r.exited = false;  // its status is the child's, not the program's: it never ran
+		r.code = -1;
+	}
+	if (r.setup.empty())
+		r.setup = s.setup;
+	r.seen = s.seen;
+	if (!r.seen.asked || !r.setup.empty())
+		return;
+	bool direct = o.argv[0] == o.observe.probe;
+	if (o.observe.fd >= 0 && r.seen.fd_open == 0)
+		r.setup = "the launcher did not pass descriptor " + std::to_string(o.observe.fd) +
+		          " to the probe";
+	else if (!direct && r.exited && (r.code == 126 || r.code == 127) && !r.seen.ran &&
+	         !s.exec_ran && (r.seen.watching || r.out.empty()))
+		r.setup = "the launcher could not start the probe (exit " + std::to_string(r.code) +
+		          ")";
+	else if (s.exec_failed && !r.seen.ran)
+		r.setup = "the launcher could not start the probe (its exec failed)";
+}
+
+// The child's arguments, environment and descriptors, the observer and the
+// pipes. False, with the reason in the result, when they cannot be had.
+bool prepare(running &x)
+{
+	const run_opts &o = x.o;
+	for (const auto &a : o.argv)
+		x.argv.push_back(const_cast<char *>(a.c_str()));
+	x.argv.push_back(nullptr);
+	for (char **e = environ; *e; e++)
+		x.envp.push_back(*e);
+	for (const auto &e : o.env)
+		x.envp.push_back(const_cast<char *>(e.c_str()));
+	x.envp.push_back(nullptr);
+	if (!observe_prepare(x.obs, o.observe, o.argv[0], o.fds)) {
+		x.r.setup = x.obs.setup;
+		return false;
+	}
+	x.keep = {x.obs.child};  // closed by exec
+	for (auto [target, source] : o.fds)
+		x.keep.push_back(target);
+	std::sort(x.keep.begin(), x.keep.end());
+
+	const char *call = "pipe2";
+	bool ok = false;
+	if (o.tty ? !open_pty(&x.out[0], &x.out[1], &call) : pipe2(x.out, O_CLOEXEC) != 0)
+		x.r.setup = std::string(o.tty ? "no pseudo-terminal: " : "no pipe: ") + call +
+		            ": " + strerror(errno);
+	else if (pipe2(x.err, O_CLOEXEC) != 0 || pipe2(x.notes, O_CLOEXEC) != 0)
+		x.r.setup = std::string("no pipe: ") + strerror(errno);
+	else
+		ok = true;
+	if (!ok) {
+		close_all({&x.out[0], &x.out[1], &x.err[0], &x.err[1]});
+		settle(x, observe_end(x.obs, -1));
+		return false;
+	}
+	for (int fd : {x.out[0], x.err[0], x.notes[0]})
+		fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+	x.streams[0] = {x.out[0], &x.r.out, &x.r.out_total, &x.r.out_times};
+	x.streams[1] = {x.err[0], &x.r.err, &x.r.err_total, nullptr};
+	return true;
+}
+
+// Forks the keeper, which forks the child. False, with the reason in the
+// result, when it cannot.
+bool start_keeper(running &x)
+{
+	start s = {&x.o,    x.argv.data(), x.envp.data(),
+	           &x.keep, x.out[1],      x.o.err_to_out ? x.out[1] : x.err[1],
+	           &x.obs};
+	pid_t self = getpid();
+	x.t0 = x.started = now_ns();
+	x.keeper = fork_keeper();
+	if (x.keeper == 0)
+		::keep(x.notes[1], self, child, &s);
+	close_all({&x.out[1], &x.err[1], &x.notes[1]});
+	if (x.keeper < 0) {
+		x.r.setup = std::string("fork failed: ") + strerror(errno);
+		close_all({&x.out[0], &x.err[0], &x.notes[0]});
+		settle(x, observe_end(x.obs, -1));
+		return false;
+	}
+	observe_started(x.obs);
+	x.pidfd = (int)syscall(SYS_pidfd_open, x.keeper, 0);
+	x.deadline = x.t0 + (long long)(x.o.timeout * second);
+	x.cap_at = x.t0 + cap * (long long)(x.o.timeout * second);
+	x.looked.at = x.t0;
+	return true;
+}
+
+void heed(running &x, const note &n)
+{
+	run_result &r = x.r;
+	if (n.kind == note_started) {
+		r.pid = n.a;
+		x.started = n.ns;
+	} else if (n.kind == note_failed) {
+		r.setup = std::string("fork failed: ") + strerror(n.a);
+	} else if (n.kind == note_ended && !x.ended) {
+		x.ended = true;
+		x.status = n.a;
+		ended_at(x, n.ns);
+		x.linger_end = child_clock(x, n.ns) + (long long)(x.o.linger * second);
+		x.linger_cap = own_clock(x, n.ns) + cap * (long long)(x.o.linger * second);
+	} else if (n.kind == note_signal && r.meddled.empty()) {
+		r.meddled = "sent its parent " + signal_named(n.a);
+	} else if (n.kind == note_reaped && r.reaped.size() < 1000) {
+		r.reaped.emplace_back(n.a, n.b);
+	} else if (n.kind == note_done && x.lingered) {
+		r.left = n.a;  // else the child itself was still running
+	}
+}
+
+void read_notes(running &x)
+{
+	note n[16];
+	ssize_t k = x.notes_open ? read(x.notes[0], n, sizeof n) : -1;
+	if (k == 0)
+		x.notes_open = false;
+	for (ssize_t i = 0; i < k / (ssize_t)sizeof(note); i++)
+		heed(x, n[i]);
+}
+
+std::string seconds_text(long long ns)
+{
+	char buf[32];
+	snprintf(buf, sizeof buf, "%.1f s", (double)ns / second);
+	return buf;
+}
+
+// The timeout, the linger's end or a stream past its bound has the keeper
+// end everything: SIGTERM, then SIGKILL should it not end in 2 s.
+void enforce(running &x, long long now)
+{
+	run_result &r = x.r;
+	bool over = r.out_total > x.o.keep || r.err_total > x.o.keep;
+	long long mine = child_clock(x, now), ours = own_clock(x, now);
+	bool late = !x.ended && mine >= x.deadline, capped = !x.ended && ours >= x.cap_at;
+	bool linger_over = x.ended && (mine >= x.linger_end || ours >= x.linger_cap);
+	if (!x.ending && (over || late || capped || linger_over)) {
+		r.timed_out = !x.ended && !over && (late || capped);
+		x.lingered = x.ended && !over;
+		if (r.timed_out || over)
+			ended_at(x, now);
+		// At the hard limit, not at its own: the child mostly waited.
+		if (r.timed_out && !late)
+			r.busy = "the machine was too busy: " + seconds_text(x.waited) + " of " +
+			         seconds_text(now - x.started - x.stopped) +
+			         " waiting for a processor";
+		x.ending = true;
+	}
+	if (x.ending && !x.kill_at) {
+		kill(x.keeper, SIGTERM);  // the pid is ours until we reap it
+		kill(x.keeper, SIGCONT);  // should it be stopped
+		x.kill_at = now + 2 * second;
+	} else if (x.ending && now >= x.kill_at) {
+		kill(x.keeper, SIGKILL);  // stopped or stuck: what it leaves is swept below
+		x.kill_at = now + 3600 * second;
+	}
+}
+
+// Every round, as the descriptor tells of an end only, not of a stop (by
+// a descendant: nothing else stops the keeper).
+void check_keeper(running &x)
+{
+	run_result &r = x.r;
+	int ks = 0;
+	pid_t w = waitpid(x.keeper, &ks, WNOHANG | WUNTRACED);
+	if (w == x.keeper && WIFSTOPPED(ks)) {
+		if (r.meddled.empty())
+			r.meddled = "stopped its parent with " + signal_named(WSTOPSIG(ks));
+		kill(x.keeper, SIGCONT);
+	} else if (w == x.keeper || (w < 0 && errno == ECHILD && (ks = 0, true))) {
+		// ECHILD: a SIGCHLD ignored by this process had the kernel reap it.
+		x.keeper_alive = false;
+		x.keeper_killed = WIFSIGNALED(ks);
+		if (x.keeper_killed && !x.ending)
+			r.meddled = "its parent was killed by " + signal_named(WTERMSIG(ks));
+	}
+}
+
+// Moves the clocks on after a poll of wait ms from polled. Far longer than
+// asked: this process was stopped. Its own stop is not the child's doing,
+// and a child that waited at the observer's filter waited for it. Nor is
+// its processes' wait for a processor, unless they ran all the while.
+void tick(running &x, long long polled, int wait)
+{
+	long long now = now_ns(), stop = now - polled - wait * ms;
+	stop = stop > second / 4 ? stop : 0;
+	x.stopped += stop;
+	x.r.stalled += (double)stop / second;
+	if (stop > 0 || now - x.looked.at >= look_every)
+		x.waited += std::max(held_back(x.looked, x.keeper, now) - stop, 0LL);
+}
+
+// Reads both streams and the keeper's notes until the keeper is gone: then
+// the child and everything it started have ended. The child's end starts
+// the linger; the stop descriptor ends everything as interrupted.
+void watch(running &x)
+{
+	const run_opts &o = x.o;
+	run_result &r = x.r;
+	enum { p_out, p_err, p_notes, p_keeper, p_stop, p_listen, p_count };
+	while (x.keeper_alive) {
+		// What already happened counts before any limit: should we have
+		// been stopped a while, a child that ended in time did so.
+		read_notes(x);
+		long long now = now_ns();
+		enforce(x, now);
+		long long until = x.ending  ? x.kill_at
+		                  : x.ended ? now + std::min(x.linger_end - child_clock(x, now),
+		                                             x.linger_cap - own_clock(x, now))
+		                            : now + std::min(x.deadline - child_clock(x, now),
+		                                             x.cap_at - own_clock(x, now));
+		int wait = (int)std::clamp((until - now) / ms + 1, 1LL, look_within / ms);
+		if (x.pidfd < 0)
+			wait = std::min(wait, 10);
+		pollfd p[p_count] = {
+		        {x.streams[0].open ? x.out[0] : -1, POLLIN, 0},
+		        {x.streams[1].open ? x.err[0] : -1, POLLIN, 0},
+		        {x.notes_open ? x.notes[0] : -1, POLLIN, 0},
+		        {x.pidfd, POLLIN, 0},
+		        {x.ending ? -1 : o.stop_fd, POLLIN, 0},
+		        {x.obs.listener, POLLIN, 0},
+		};
+		long long polled = now_ns();
+		int events = poll(p, p_count, wait);
+		tick(x, polled, wait);
+		if (events < 0 && errno != EINTR && errno != EAGAIN) {
+			kill(x.keeper, SIGKILL);  // cannot watch it: end it all
+			waitpid(x.keeper, nullptr, 0);
+			x.keeper_killed = true;
+			break;
+		}
+		double at = (double)(now_ns() - x.t0) / second;
+		if (p[p_stop].revents) {
+			r.interrupted = true;
+			x.ending = true;
+			if (!x.ended)
+				ended_at(x, now_ns());
+		}
+		// A caller stopped at the filter waits for its answer: serve it
+		// first, and on to the end, or an ending child would wait too.
+		if (p[p_listen].revents)
+			observe_serve(x.obs, p[p_listen].revents);
+		for (int i : {p_out, p_err})
+			if (p[i].revents)
+				take(x.streams[i], o.keep, at, 1);
+		read_notes(x);
+		check_keeper(x);
+	}
+}
+
+// After the keeper: what is left of the streams and the notes, and how the
+// child ended.
+void collect(running &x)
+{
+	const run_opts &o = x.o;
+	run_result &r = x.r;
+	forget_keeper(x.keeper);
+	close_all({&x.pidfd});
+	// A killed keeper leaves its descendants to us, when we are a
+	// subreaper: end them before reading the rest. (Were we none, they
+	// would go further up, out of reach.)
+	int reaper = 0;
+	if (x.keeper_killed && prctl(PR_GET_CHILD_SUBREAPER, &reaper) == 0 && reaper)
+		sweep_strays();
+	for (stream &st : x.streams)
+		take(st, o.keep, (double)(now_ns() - x.t0) / second, 64);
+	for (note n; read(x.notes[0], &n, sizeof n) == (ssize_t)sizeof n;)
+		heed(x, n);
+	if (!r.timed_out && !r.interrupted && r.out_total <= o.keep && r.err_total <= o.keep &&
+	    x.ended) {
+		if (WIFEXITED(x.status))
+			r.exited = true, r.code = WEXITSTATUS(x.status);
+		else if (WIFSIGNALED(x.status))
+			r.signal = WTERMSIG(x.status);
+	}
+	// Where each kept chunk arrived, from the child's start.
+	for (auto &t : r.out_times)
+		t.second -= (double)(x.started - x.t0) / second;
+	close_all({&x.out[0], &x.err[0], &x.notes[0]});
+	settle(x, observe_end(x.obs, r.pid));
+}
+
 }  // namespace
 
 run_result run(const run_opts &o)
@@ -178,216 +531,11 @@ run_result run(const run_opts &o)
 			return r;
 		}
 	}
-	std::vector<char *> argv, envp;
-	for (const auto &a : o.argv)
-		argv.push_back(const_cast<char *>(a.c_str()));
-	argv.push_back(nullptr);
-	for (char **e = environ; *e; e++)
-		envp.push_back(*e);
-	for (const auto &e : o.env)
-		envp.push_back(const_cast<char *>(e.c_str()));
-	envp.push_back(nullptr);
-	observer obs;
-	if (!observe_prepare(obs, o, r))
+	running x{.o = o, .r = r};
+	if (!prepare(x) || !start_keeper(x))
 		return r;
-	std::vector<int> keep = {obs.child};  // closed by exec
-	for (auto [target, source] : o.fds)
-		keep.push_back(target);
-	std::sort(keep.begin(), keep.end());
-
-	int out[2], err[2], notes[2];  // [0] read here, [1] the child's
-	const char *call = "pipe2";
-	if (o.tty ? !open_pty(&out[0], &out[1], &call) : pipe2(out, O_CLOEXEC) != 0) {
-		r.setup = std::string(o.tty ? "no pseudo-terminal: " : "no pipe: ") + call + ": " +
-		          strerror(errno);
-		observe_end(obs, o, r);
-		return r;
-	}
-	if (pipe2(err, O_CLOEXEC) != 0) {
-		r.setup = std::string("no pipe: ") + strerror(errno);
-		close(out[0]);
-		close(out[1]);
-		observe_end(obs, o, r);
-		return r;
-	}
-	if (pipe2(notes, O_CLOEXEC) != 0) {
-		r.setup = std::string("no pipe: ") + strerror(errno);
-		for (int fd : {out[0], out[1], err[0], err[1]})
-			close(fd);
-		observe_end(obs, o, r);
-		return r;
-	}
-	for (int fd : {out[0], err[0], notes[0]})
-		fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-
-	start s = {&o,  argv.data(), envp.data(), &keep, out[1], o.err_to_out ? out[1] : err[1],
-	           &obs};
-	pid_t self = getpid();
-	long long t0 = now_ns(), started = t0;
-	pid_t keeper = fork_keeper();
-	if (keeper == 0)
-		::keep(notes[1], self, child, &s);
-	close(out[1]);
-	close(err[1]);
-	close(notes[1]);
-	if (keeper < 0) {
-		r.setup = std::string("fork failed: ") + strerror(errno);
-		for (int fd : {out[0], err[0], notes[0]})
-			close(fd);
-		observe_end(obs, o, r);
-		return r;
-	}
-	observe_started(obs, r);
-	int pidfd = (int)syscall(SYS_pidfd_open, keeper, 0);
-
-	// Read both streams and the keeper's notes until the keeper is gone:
-	// then the child and everything it started have ended. The child's
-	// end starts the linger; the timeout, the linger's end, a stream past
-	// its bound or the stop descriptor has the keeper end everything.
-	stream streams[2] = {{out[0], &r.out, &r.out_total, &r.out_times},
-	                     {err[0], &r.err, &r.err_total, nullptr}};
-	enum { p_out, p_err, p_notes, p_keeper, p_stop, p_listen, p_count };
-	bool keeper_killed = false;
-	bool notes_open = true, keeper_alive = true, ended = false, ending = false,
-	     lingered = false;
-	int status = 0;
-	const long long second = 1000000000;
-	long long deadline = t0 + (long long)(o.timeout * second), linger_end = 0, kill_at = 0;
-	auto heed = [&](const note &n) {
-		if (n.kind == note_started) {
-			r.pid = n.a;
-			started = n.ns;
-		} else if (n.kind == note_failed) {
-			r.setup = std::string("fork failed: ") + strerror(n.a);
-		} else if (n.kind == note_ended && !ended) {
-			ended = true;
-			status = n.a;
-			r.seconds = (double)(n.ns - started) / second;
-			linger_end = n.ns + (long long)(o.linger * second);
-		} else if (n.kind == note_signal && r.meddled.empty()) {
-			r.meddled = "sent its parent " + signal_named(n.a);
-		} else if (n.kind == note_reaped && r.reaped.size() < 1000) {
-			r.reaped.emplace_back(n.a, n.b);
-		} else if (n.kind == note_done && lingered) {
-			r.left = n.a;  // else the child itself was still running
-		}
-	};
-	auto read_notes = [&] {
-		note n[16];
-		ssize_t k = notes_open ? read(notes[0], n, sizeof n) : -1;
-		if (k == 0)
-			notes_open = false;
-		for (ssize_t i = 0; i < k / (ssize_t)sizeof(note); i++)
-			heed(n[i]);
-	};
-	while (keeper_alive) {
-		// What already happened counts before any limit: should we have
-		// been stopped a while, a child that ended in time did so.
-		read_notes();
-		long long now = now_ns();
-		bool over = r.out_total > o.keep || r.err_total > o.keep;
-		if (!ending &&
-		    (over || (!ended && now >= deadline) || (ended && now >= linger_end))) {
-			r.timed_out = !ended && !over && now >= deadline;
-			lingered = ended && !over;
-			if (r.timed_out || over)
-				r.seconds = (double)(now - started) / second;
-			ending = true;
-		}
-		if (ending && !kill_at) {
-			kill(keeper, SIGTERM);  // the pid is ours until we reap it
-			kill(keeper, SIGCONT);  // should it be stopped
-			kill_at = now + 2 * second;
-		} else if (ending && now >= kill_at) {
-			kill(keeper, SIGKILL);  // stopped or stuck: what it leaves is swept below
-			kill_at = now + 3600 * second;
-		}
-		long long until = ending ? kill_at : ended ? linger_end : deadline;
-		int wait = (int)std::clamp((until - now) / 1000000 + 1, 1LL, 1000LL);
-		if (pidfd < 0)
-			wait = std::min(wait, 10);
-		pollfd p[p_count] = {
-		        {streams[0].open ? out[0] : -1, POLLIN, 0},
-		        {streams[1].open ? err[0] : -1, POLLIN, 0},
-		        {notes_open ? notes[0] : -1, POLLIN, 0},
-		        {pidfd, POLLIN, 0},
-		        {ending ? -1 : o.stop_fd, POLLIN, 0},
-		        {obs.listener, POLLIN, 0},
-		};
-		long long polled = now_ns();
-		int events = poll(p, p_count, wait);
-		// Far longer than asked: this process was stopped. Its own stop
-		// is not the child's doing, and a child that waited at the
-		// observer's filter waited for it: the limits move on by as much.
-		if (long long stop = now_ns() - polled - wait * 1000000LL; stop > second / 4) {
-			deadline += stop;
-			linger_end += ended ? stop : 0;
-			r.stalled += (double)stop / second;
-		}
-		if (events < 0 && errno != EINTR && errno != EAGAIN) {
-			kill(keeper, SIGKILL);  // cannot watch it: end it all
-			waitpid(keeper, nullptr, 0);
-			keeper_killed = true;
-			break;
-		}
-		double at = (double)(now_ns() - t0) / second;
-		if (p[p_stop].revents) {
-			r.interrupted = true;
-			ending = true;
-			if (!ended)
-				r.seconds = at - (double)(started - t0) / second;
-		}
-		// A caller stopped at the filter waits for its answer: serve it
-		// first, and on to the end, or an ending child would wait too.
-		if (p[p_listen].revents)
-			observe_serve(obs, r, p[p_listen].revents);
-		for (int i : {p_out, p_err})
-			if (p[i].revents)
-				take(streams[i], o.keep, at, 1);
-		read_notes();
-		// Every round, as the descriptor tells of an end only, not of a
-		// stop (by a descendant: nothing else stops the keeper).
-		int ks = 0;
-		pid_t w = waitpid(keeper, &ks, WNOHANG | WUNTRACED);
-		if (w == keeper && WIFSTOPPED(ks)) {
-			if (r.meddled.empty())
-				r.meddled = "stopped its parent with " + signal_named(WSTOPSIG(ks));
-			kill(keeper, SIGCONT);
-		} else if (w == keeper || (w < 0 && errno == ECHILD && (ks = 0, true))) {
-			// ECHILD: a SIGCHLD ignored by this process had the kernel reap it.
-			keeper_alive = false;
-			keeper_killed = WIFSIGNALED(ks);
-			if (keeper_killed && !ending)
-				r.meddled =
-				        "its parent was killed by " + signal_named(WTERMSIG(ks));
-		}
-	}
-	forget_keeper(keeper);
-	if (pidfd >= 0)
-		close(pidfd);
-	// A killed keeper leaves its descendants to us, when we are a
-	// subreaper: end them before reading the rest. (Were we none, they
-	// would go further up, out of reach.)
-	int reaper = 0;
-	if (keeper_killed && prctl(PR_GET_CHILD_SUBREAPER, &reaper) == 0 && reaper)
-		sweep_strays();
-	for (stream &st : streams)
-		take(st, o.keep, (double)(now_ns() - t0) / second, 64);
-	for (note n; read(notes[0], &n, sizeof n) == (ssize_t)sizeof n;)
-		heed(n);
-	if (!r.timed_out && !r.interrupted && r.out_total <= o.keep && r.err_total <= o.keep &&
-	    ended) {
-		if (WIFEXITED(status))
-			r.exited = true, r.code = WEXITSTATUS(status);
-		else if (WIFSIGNALED(status))
-			r.signal = WTERMSIG(status);
-	}
-	// Where each kept chunk arrived, from the child's start.
-	for (auto &t : r.out_times)
-		t.second -= (double)(started - t0) / second;
-	for (int fd : {out[0], err[0], notes[0]})
-		close(fd);
-	observe_end(obs, o, r);
+	watch(x);
+	collect(x);
 	return r;
 }
 

@@ -16,14 +16,17 @@ struct run_opts {
 	std::vector<std::string> env;                // NAME=VALUE added to our own
 	std::vector<std::pair<int, int>> fds;        // {target, source}: dup2'd in the child
 	std::vector<std::pair<int, rlim_t>> limits;  // {resource, soft and hard value}
-	bool tty = false;              // stdout on a pseudo-terminal instead of a pipe
-	bool err_to_out = false;       // stderr on the same pipe or terminal as stdout
-	double timeout = 30;           // seconds before the child and all it started are killed
+	bool tty = false;         // stdout on a pseudo-terminal instead of a pipe
+	bool err_to_out = false;  // stderr on the same pipe or terminal as stdout
+	// Seconds before the child and all it started are killed, counted only
+	// while its processes had a processor when they wanted one; at most 4
+	// times as long by the clock.
+	double timeout = 30;
 	void (*in_child)() = nullptr;  // runs in the child just before exec
-	double linger = 1;             // seconds after its end for what it started to end too
-	std::size_t keep = 1 << 20;    // bytes kept of each stream: past it the child is killed
-	int stop_fd = -1;              // once readable, everything is ended as interrupted
-	observe_opts observe;          // which process is the probe, and what it got
+	double linger = 1;           // seconds after its end for what it started to end too, alike
+	std::size_t keep = 1 << 20;  // bytes kept of each stream: past it the child is killed
+	int stop_fd = -1;            // once readable, everything is ended as interrupted
+	observe_opts observe;        // which process is the probe, and what it got
 };
 
 struct run_result {
@@ -45,7 +48,11 @@ struct run_result {
 	std::string meddled;  // what a descendant did to the process looking after it
 	// Where each chunk of out began and when it arrived, seconds from start.
 	std::vector<std::pair<std::size_t, double>> out_times;
-	observed seen;  // the probe's process, when run_opts.observe asked for it
+	observed seen;      // the probe's process, when run_opts.observe asked for it
+	double waited = 0;  // of seconds, its processes waited this long for a processor
+	// Why it timed out at the hard limit, not its own: it mostly waited for
+	// a processor, and nothing can be said of it.
+	std::string busy;
 
 	friend bool operator==(const run_result &, const run_result &) = default;
 };

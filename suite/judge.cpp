@@ -63,9 +63,9 @@ judgement judge(const scenario &s, const run_result &r, const options &o, int si
 	if (r.interrupted) {
 		const char *sig = signal ? sigabbrev_np(signal) : nullptr;
 		j.why = std::string("the run was stopped by SIG") + (sig ? sig : "?");
-	} else if (!r.setup.empty()) {
+	} else if (!r.setup.empty() || !r.busy.empty()) {
 		j.result = outcome::unarranged;
-		j.why = r.setup;
+		j.why = r.setup.empty() ? r.busy : r.setup;
 	} else {
 		j = judged(s, r, o, v);
 	}

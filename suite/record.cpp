@@ -35,7 +35,7 @@ template <class R, class F>
 void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, run_result>
 {
 	auto &[setup, pid, exited, code, signal, timed_out, interrupted, seconds, stalled, out, err,
-	       out_total, err_total, left, reaped, meddled, out_times, seen] = r;
+	       out_total, err_total, left, reaped, meddled, out_times, seen, waited, busy] = r;
 	f("setup", setup);
 	f("pid", pid);
 	f("exited", exited);
@@ -54,6 +54,8 @@ void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, run
 	f("meddled", meddled);
 	f("stdout times", out_times);
 	f("seen", seen);
+	f("waited", waited);
+	f("busy", busy);
 }
 
 template <class R, class F>

@@ -13,8 +13,10 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -303,6 +305,94 @@ TEST_F(Hostile, APausedRunnerNeitherTimesOutTheProbeNorHidesItsPause)
 	EXPECT_TRUE(v.starts_with("ok (exit 0, ")) << v;
 	EXPECT_NE(v.find(" s of it with the runner stopped)"), std::string::npos) << v;
 	EXPECT_GT(r.seconds, 3);
+}
+
+// Probes on a processor that others keep busy, or on a free one. Each
+// test has the processors to itself (tests/CMakeLists.txt), but the host
+// may be busy too: the bounds are wide.
+class HostileLoad : public Hostile
+{
+protected:
+	std::vector<pid_t> loops;
+
+	void SetUp() override
+	{
+		if (access("/usr/bin/taskset", X_OK) != 0)
+			GTEST_SKIP() << "needs taskset";
+		Hostile::SetUp();
+	}
+
+	void TearDown() override
+	{
+		for (pid_t p : loops) {
+			kill(p, SIGKILL);
+			waitpid(p, nullptr, 0);
+		}
+		if (!dir.empty())
+			Hostile::TearDown();
+	}
+
+	// n processes spinning on processor 0 until the test ends.
+	void load_processor_0(int n)
+	{
+		for (int i = 0; i < n; i++) {
+			pid_t p = fork();
+			if (p == 0) {
+				prctl(PR_SET_PDEATHSIG, SIGKILL);
+				execl("/usr/bin/taskset", "taskset", "-c", "0", "/bin/sh", "-c",
+				      "while :; do :; done", (char *)nullptr);
+				_exit(127);
+			}
+			ASSERT_GT(p, 0);
+			loops.push_back(p);
+		}
+	}
+};
+
+const char spin[] = "while :; do :; done\n";
+
+TEST_F(HostileLoad, AHungProbeTimesOutAtItsBoundWhetherItSpinsOrSleeps)
+{
+	// 0.2: a 1 s bound, and a hard limit of 4 s.
+	script("tickspan", spin);
+	script("selfreport", "exec sleep 300\n");
+	run_result r = run(suite({"--only", "tickspan,selfreport", "--time-scale", "0.2"}));
+	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.out;
+	for (const char *p : {"selfreport", "tickspan"}) {
+		std::string v = verdict_of(r.out, p);
+		// The host's own load may leave no processor free for the spinner;
+		// the sleeper never waits for one.
+		if (p == std::string("tickspan") &&
+		    v.starts_with("could not arrange: the machine was too busy: "))
+			GTEST_SKIP() << "no processor was free: " << v;
+		EXPECT_TRUE(v.starts_with("BROKEN: status: expected exit 0, got timed out (")) << v;
+		EXPECT_GE(timed_out_after(v), 1.0) << v;
+		EXPECT_LT(timed_out_after(v), 3.0) << v;
+	}
+}
+
+TEST_F(HostileLoad, AProbeHeldFromItsProcessorIsJudgedOnItsOwnTimeOrNotAtAll)
+{
+	// 0.4: a 2 s bound and a hard limit of 8 s. With ten loops beside them
+	// on processor 0, a probe that needs about 0.3 s of it (in a process of
+	// its own) takes about 4 s, and one that spins for ever reaches the
+	// hard limit.
+	load_processor_0(10);
+	script("raiseprint", "(i=0; while [ $i -lt 200000 ]; do i=$((i+1)); done)\n"
+	                     "echo 'powl(3.2, 1.0) = 3.200000'\n");
+	script("tickspan", spin);
+	run_result r = run(suite({"--only", "raiseprint,tickspan", "--launcher", "taskset -c 0",
+	                          "--time-scale", "0.4"}));
+	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	std::string ok = verdict_of(r.out, "raiseprint");
+	EXPECT_TRUE(ok.starts_with("ok (exit 0, ")) << ok;
+	EXPECT_NE(ok.find(" s of it waiting for a processor)"), std::string::npos) << ok;
+	std::string busy = verdict_of(r.out, "tickspan");
+	EXPECT_TRUE(busy.starts_with("could not arrange: the machine was too busy: ")) << busy;
+	EXPECT_NE(busy.find(" s waiting for a processor (timed out after "), std::string::npos)
+	        << busy;
+	EXPECT_GE(timed_out_after(busy), 8.0) << busy;
+	EXPECT_LT(timed_out_after(busy), 10.0) << busy;
 }
 
 TEST_F(Hostile, SetupFailuresAreNamedWithTheirErrnoAndJudgeOnlyTheirProbe)

@@ -32,6 +32,8 @@ run_result distinctive()
 	r.meddled = "sent its parent signal 19 (Stopped (signal))";
 	r.out_times = {{0, 0.5}, {11, 0.125}};
 	r.seen = {true, true, "why\x01not", true, 2, 1, 9};
+	r.waited = 14.25;
+	r.busy = "the machine was too busy: 14.2 s of 20.0 s waiting for a processor";
 	return r;
 }
 
