@@ -240,6 +240,23 @@ std::string program(const std::string &dir)
 	return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
+// Whether maps, a /proc/PID/maps, holds a private mapping of the file
+// needle names: a copy of the probe's image of the process's own, as the
+// kernel's exec, a loader or an emulator makes it. A sandbox's kernel that
+// serves the file's pages to its guests (gVisor's Sentry) maps it shared,
+// and runs none of the probe's code for the probe itself.
+bool holds_image(const std::string &maps, const std::string &needle)
+{
+	for (std::size_t at = maps.find(needle); at != std::string::npos;
+	     at = maps.find(needle, at + 1)) {
+		std::size_t line = maps.rfind('\n', at);
+		std::size_t perms = maps.find(' ', line == std::string::npos ? 0 : line + 1);
+		if (perms != std::string::npos && perms + 4 < at && maps[perms + 4] == 'p')
+			return true;
+	}
+	return false;
+}
+
 // Looks at the caller of one notification while it waits.
 void look(observer &w, const seccomp_notif &req)
 {
@@ -260,7 +277,7 @@ void look(observer &w, const seccomp_notif &req)
 		return;
 	}
 	if (!known &&
-	    (w.needle.empty() || slurp(dir + "/maps").find(w.needle) == std::string::npos)) {
+	    (w.needle.empty() || !holds_image(slurp(dir + "/maps"), w.needle))) {
 		auto exec = std::find_if(w.execs.begin(), w.execs.end(),
 		                         [&](const auto &e) { return e.first == tid; });
 		if (req.data.nr == __NR_exit_group && exec != w.execs.end()) {

@@ -227,6 +227,29 @@ TEST_F(Observed, PidNotItsOwnIsBrokenWithOrWithoutALauncher)
 	}
 }
 
+// gVisor's Sentry maps the probe's file to serve it and asks for its own
+// pid: it is never taken for the probe, whose pid then cannot be verified,
+// right or wrong; nor can whether descriptor 9001 reached it.
+TEST_F(Observed, SandboxKernelIsNeverTakenForTheProbe)
+{
+	if (access("/usr/bin/runsc", X_OK) != 0)
+		GTEST_SKIP() << "no /usr/bin/runsc (Debian runsc)";
+	const std::string runsc = "runsc --network=none do";
+	run_result r = suite({"--launcher", runsc, "--dir", dir + "/probes", "--only", "selfreport"});
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_NE(r.out.find("   verdict: ok: pid not verified: the probe's process was not seen"),
+	          std::string::npos)
+	        << r.out;
+	r = suite({"--launcher", runsc, "--only", "ductread", "--tap"});
+	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_NE(r.out.find("ok 2 - ductread (9001 holds \"Hello, pipe!\\0\") # SKIP could not "
+	                     "arrange: descriptor 9001 did not reach the probe, and whether the "
+	                     "launcher passed it could not be seen: the probe's process was not "
+	                     "seen\n"),
+	          std::string::npos)
+	        << r.out;
+}
+
 TEST_F(Observed, ForkingLauncherKeepsTheProbesPidsOk)
 {
 	run_result r = suite({"--launcher", launcher("forks"), "--only", "selfreport,reapcheck"});
