@@ -276,8 +276,7 @@ void look(observer &w, const seccomp_notif &req)
 			w.execs.emplace_back(tid, program(dir));
 		return;
 	}
-	if (!known &&
-	    (w.needle.empty() || !holds_image(slurp(dir + "/maps"), w.needle))) {
+	if (!known && (w.needle.empty() || !holds_image(slurp(dir + "/maps"), w.needle))) {
 		auto exec = std::find_if(w.execs.begin(), w.execs.end(),
 		                         [&](const auto &e) { return e.first == tid; });
 		if (req.data.nr == __NR_exit_group && exec != w.execs.end()) {

@@ -126,10 +126,12 @@ std::string ending(const run_result &r)
 		return "interrupted after " + fixed(r.seconds, 1) + " s";
 	// A wait as long as a stall the runner would notice.
 	std::string waited =
-	        r.waited >= 0.25 ? ", " + fixed(r.waited, 1) + " s of it waiting for a processor" : "";
+	        r.waited >= 0.25 ? ", " + fixed(r.waited, 1) + " s of it waiting for a processor"
+	                         : "";
 	if (r.timed_out)
 		return "timed out after " + fixed(r.seconds, 1) + " s" + waited;
 	std::string stalled =
-	        r.stalled > 0 ? ", " + fixed(r.stalled, 1) + " s of it with the runner stopped" : "";
+	        r.stalled > 0 ? ", " + fixed(r.stalled, 1) + " s of it with the runner stopped"
+	                      : "";
 	return describe(r) + ", " + fixed(r.seconds, 2) + " s" + stalled + waited;
 }

@@ -235,7 +235,8 @@ TEST_F(Observed, SandboxKernelIsNeverTakenForTheProbe)
 	if (access("/usr/bin/runsc", X_OK) != 0)
 		GTEST_SKIP() << "no /usr/bin/runsc (Debian runsc)";
 	const std::string runsc = "runsc --network=none do";
-	run_result r = suite({"--launcher", runsc, "--dir", dir + "/probes", "--only", "selfreport"});
+	run_result r =
+	        suite({"--launcher", runsc, "--dir", dir + "/probes", "--only", "selfreport"});
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
 	EXPECT_NE(r.out.find("   verdict: ok: pid not verified: the probe's process was not seen"),
 	          std::string::npos)
