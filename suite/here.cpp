@@ -19,9 +19,9 @@
 namespace
 {
 
-// The time limit of a probe whose contract sets none, and how long what a
-// probe started may run on after it: both scaled with --time-scale.
-const double quick_limit = 5, linger = 1;
+// How long what a probe started may run on after it, scaled with
+// --time-scale as the time limit is.
+const double linger = 1;
 
 struct task {
 	std::size_t i;
@@ -82,8 +82,7 @@ run_result play(const scenario &s, const options &o, int stop_fd)
 	r.argv = o.launcher;
 	r.argv.push_back(path);
 	r.tty = s.tty;
-	double bound = s.expect.max_seconds > 0 ? s.expect.max_seconds : quick_limit;
-	r.timeout = bound * o.time_scale;
+	r.timeout = time_limit(s) * o.time_scale;
 	r.linger = linger * o.time_scale;
 	r.stop_fd = stop_fd;
 	r.observe.probe = path;

@@ -6,9 +6,12 @@
 #ifndef SUITE_LINK_H
 #define SUITE_LINK_H
 
+#include "check/waits.h"
 #include "suite/plan.h"
 #include "suite/record.h"
 #include "suite/runs.h"
+
+#include <map>
 
 #include <string>
 #include <sys/types.h>
@@ -30,6 +33,10 @@ struct guest_link {
 	int status = 0;
 	bool stopped = false;  // the runner was told to stop
 	double boot_seconds = 0;
+	// A machine whose processors are this one's: its bounds move on by what
+	// it waits for them.
+	bool count_wait = false;
+	waits looked;
 };
 
 // How long a link may take, in seconds: until the guest speaks, for the

@@ -28,6 +28,10 @@ std::vector<scenario> standard();
 
 std::string title(const scenario &s);
 
+// Its time limit, in seconds, before --time-scale: the contract's bound,
+// or 5 s for a probe whose contract sets none.
+double time_limit(const scenario &s);
+
 // How s is started, for --list.
 std::string started(const scenario &s);
 

@@ -34,6 +34,11 @@ std::string title(const scenario &s)
 	return s.how.empty() ? s.probe : s.probe + " (" + s.how + ")";
 }
 
+double time_limit(const scenario &s)
+{
+	return s.expect.max_seconds > 0 ? s.expect.max_seconds : 5;
+}
+
 std::string started(const scenario &s)
 {
 	std::string how = s.tty ? "stdout on a terminal" : "stdout on a pipe";

@@ -81,6 +81,7 @@ void boot(guest_link &l, const std::string &accel, const options &o, const std::
 			return;
 		}
 	}
+	l.count_wait = true;
 	if (start_link(l, machine_args(accel, o.kernel, initramfs, channel, token), p, channel,
 	               why))
 		watch(l, b, stop_fd, accel == "UML" ? "booting" : "booting with " + accel);

@@ -276,12 +276,11 @@ TEST_F(Conventions, JunitAndJsonCarryAnyBytesAProbePrintsAndSkipTheUnarranged)
 	EXPECT_EQ(xmllint(xml), 0);
 	// The record keeps the very bytes, and validates.
 	EXPECT_EQ(schema_says(json), "");
+	const char *decode = "import base64, json, sys\n"
+	                     "run = json.load(open(sys.argv[1]))['scenarios'][0]['run']\n"
+	                     "sys.stdout.buffer.write(base64.b64decode(run['stdout_base64']))\n";
 	run_opts py;
-	py.argv = {"/usr/bin/python3", "-c",
-	           "import base64, json, sys\n"
-	           "run = json.load(open(sys.argv[1]))['scenarios'][0]['run']\n"
-	           "sys.stdout.buffer.write(base64.b64decode(run['stdout_base64']))\n",
-	           json};
+	py.argv = {"/usr/bin/python3", "-c", decode, json};
 	EXPECT_EQ(run(py).out, "a\001\002\010\013\014\016\037\033[31m & < > \" \r"
 	                       "\377\300\200\355\240\200 \303\251\n");
 	std::string record = slurp(json);

@@ -61,13 +61,12 @@ inline std::string slurp(const std::string &path)
 // record's schema: empty when it validates.
 inline std::string schema_says(const std::string &path)
 {
+	const char *validate = "import json, sys, jsonschema\n"
+	                       "jsonschema.validate(json.load(open(sys.argv[2])),\n"
+	                       "                    json.load(open(sys.argv[1])),\n"
+	                       "                    cls=jsonschema.Draft202012Validator)\n";
 	run_opts o;
-	o.argv = {
-	        "/usr/bin/python3", "-c",
-	        "import json, sys, jsonschema\n"
-	        "jsonschema.validate(json.load(open(sys.argv[2])), json.load(open(sys.argv[1])),\n"
-	        "                    cls=jsonschema.Draft202012Validator)\n",
-	        RECORD_SCHEMA, path};
+	o.argv = {"/usr/bin/python3", "-c", validate, RECORD_SCHEMA, path};
 	run_result r = run(o);
 	return r.exited && r.code == 0 ? "" : describe(r) + ": " + r.out + r.err;
 }

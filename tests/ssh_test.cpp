@@ -113,7 +113,7 @@ protected:
 		        "--dir",        STATIC_DIR};
 	}
 
-	static run_result suite(std::vector<std::string> args)
+	static run_result suite(const std::vector<std::string> &args)
 	{
 		return run(suite_opts(args));
 	}
@@ -195,6 +195,7 @@ TEST_F(Ssh, StoppedRunLeavesNoFolderAndNoProcessThere)
 	pid_t runner = fork();
 	if (runner == 0) {
 		std::vector<char *> argv;
+		argv.reserve(args.size() + 1);
 		for (std::string &a : args)
 			argv.push_back(a.data());
 		argv.push_back(nullptr);

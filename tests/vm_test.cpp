@@ -198,12 +198,12 @@ TEST_F(Kernel, WhatCannotGoIntoTheGuestIsRefused)
 // with every number as #: what a judge said, whatever the run's timing.
 std::string verdicts(const std::string &json)
 {
+	const char *list =
+	        "import json, re, sys\n"
+	        "for s in json.load(open(sys.argv[1]))['scenarios']:\n"
+	        "    print(s['title'], s['outcome'], re.sub('[0-9.]+', '#', s['reason']))\n";
 	run_opts o;
-	o.argv = {"/usr/bin/python3", "-c",
-	          "import json, re, sys\n"
-	          "for s in json.load(open(sys.argv[1]))['scenarios']:\n"
-	          "    print(s['title'], s['outcome'], re.sub('[0-9.]+', '#', s['reason']))\n",
-	          json};
+	o.argv = {"/usr/bin/python3", "-c", list, json};
 	run_result r = run(o);
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.err;
 	return r.out;
