@@ -1,6 +1,7 @@
 // The guest side of a kernel check, or of a run over ssh: the runner
 // started as the guest's init, or by a shell on another machine, and the
 // records it sends back, one JSON object a line (record.h).
+#include "suite/platform.h"
 #include "suite/record.h"
 #include "suite/runs.h"
 #include "suite/vm.h"
@@ -117,14 +118,7 @@ int become_init(int &argc, char **&argv)
 
 void run_as_guest(int channel, const std::vector<scenario> &plan, const options &o, int stop_fd)
 {
-	platform p;
-	utsname u;
-	if (uname(&u) == 0) {
-		p.kernel = u.release;
-		p.machine = u.machine;
-	}
-	p.processors = (int)sysconf(_SC_NPROCESSORS_ONLN);
-	send(channel, wire_hello(p));
+	send(channel, wire_hello(this_machine()));
 	std::mutex lock;  // one record at a time on the channel
 	run_here(plan, o, stop_fd, [&](std::size_t i, int, run_result &&r) {
 		std::string line = wire_result(title(plan[i]), r);

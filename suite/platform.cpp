@@ -85,7 +85,20 @@ bool is_uml(const std::string &path)
 	return read_file(path, data) && interpreter(data, &interp, why);
 }
 
-platform here(const std::vector<scenario> &plan, const options &o)
+void need_static(const std::vector<scenario> &plan, const options &o, const char *where,
+                 const char *option)
+{
+	std::vector<std::string> programs{o.dir + "/probesuite"};
+	for (const scenario &s : plan)
+		programs.push_back(o.dir + "/" + s.probe);
+	std::string why;
+	for (const std::string &p : programs)
+		if (!is_static(p, why))
+			bad_usage(p + " cannot go " + where + ": " + why + "; " + option +
+			          " needs the folder of a static build (see --dir)");
+}
+
+platform this_machine()
 {
 	platform p;
 	utsname u;
@@ -94,6 +107,12 @@ platform here(const std::vector<scenario> &plan, const options &o)
 		p.machine = u.machine;
 	}
 	p.processors = (int)sysconf(_SC_NPROCESSORS_ONLN);
+	return p;
+}
+
+platform here(const std::vector<scenario> &plan, const options &o)
+{
+	platform p = this_machine();
 	if (!plan.empty())
 		libc_of(o.dir + "/" + plan[0].probe, p);
 	p.launcher = o.launcher;

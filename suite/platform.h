@@ -18,6 +18,15 @@ platform here(const std::vector<scenario> &plan, const options &o);
 // interpreter; why says what it is otherwise.
 bool is_static(const std::string &path, std::string &why);
 
+// A usage error unless the runner and the probes of the plan in o.dir are
+// static programs, as a guest or another machine needs: "the runner
+// cannot go <where>: ...; <option> needs ...".
+void need_static(const std::vector<scenario> &plan, const options &o, const char *where,
+                 const char *option);
+
+// This machine's kernel release, machine and processors, alone.
+platform this_machine();
+
 // Whether the kernel image at path is a user-mode Linux kernel: a program
 // in its own right, where a kernel image for a machine is no ELF file.
 bool is_uml(const std::string &path);

@@ -126,7 +126,7 @@ int main(int argc, char **argv)
 	if (!o.kernel.empty())
 		check_vm_usage(plan, o);
 	if (!o.ssh.empty())
-		check_ssh_usage(plan, o);
+		need_static(plan, o, "to another machine", "--ssh");
 	int junit = open_output(o.junit), json = open_output(o.json);
 	if (guest >= 0) {
 		run_as_guest(guest, plan, o, stop_fd());

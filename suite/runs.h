@@ -37,6 +37,5 @@ void check_vm_usage(const std::vector<scenario> &plan, const options &o);
 // programs of o.dir; as run_in_vm.
 double run_over_ssh(const std::vector<scenario> &plan, const options &o, int stop_fd,
                     const take_run &take, platform &on);
-void check_ssh_usage(const std::vector<scenario> &plan, const options &o);
 
 #endif

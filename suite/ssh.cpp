@@ -40,18 +40,6 @@ std::string script(const std::vector<std::pair<std::string, std::size_t>> &files
 
 }  // namespace
 
-void check_ssh_usage(const std::vector<scenario> &plan, const options &o)
-{
-	std::vector<std::string> programs{o.dir + "/probesuite"};
-	for (const scenario &s : plan)
-		programs.push_back(o.dir + "/" + s.probe);
-	std::string why;
-	for (const std::string &p : programs)
-		if (!is_static(p, why))
-			bad_usage(p + " cannot go to another machine: " +
-			          (why + "; --ssh needs the folder of a static build (see --dir)"));
-}
-
 double run_over_ssh(const std::vector<scenario> &plan, const options &o, int stop_fd,
                     const take_run &take, platform &on)
 {

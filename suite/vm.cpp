@@ -112,15 +112,7 @@ void check_vm_usage(const std::vector<scenario> &plan, const options &o)
 {
 	if (access(o.kernel.c_str(), R_OK) != 0)
 		bad_usage("cannot read the kernel image " + o.kernel + ": " + strerror(errno));
-	std::vector<std::string> programs{o.dir + "/probesuite"};
-	for (const scenario &s : plan)
-		programs.push_back(o.dir + "/" + s.probe);
-	std::string why;
-	for (const std::string &p : programs)
-		if (!is_static(p, why))
-			bad_usage(p + " cannot go into the guest: " +
-			          (why +
-			           "; --kernel needs the folder of a static build (see --dir)"));
+	need_static(plan, o, "into the guest", "--kernel");
 }
 
 double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_fd,
