@@ -154,6 +154,39 @@ int count(const char *name, const char *value)
 	return (int)n;
 }
 
+// The options that do not go together.
+void combined(const options &o)
+{
+	const char *away = !o.kernel.empty() ? "--kernel" : !o.ssh.empty() ? "--ssh" : nullptr;
+	if (away && o.repeat > 1)
+		bad_usage(std::string("--repeat runs on this machine only, not with ") + away);
+	if (!o.kernel.empty() && !o.ssh.empty())
+		bad_usage("--kernel and --ssh each name another platform: give one");
+	if (o.raw && away)
+		bad_usage(std::string("--raw runs here, not with ") + away);
+	if (!o.ssh_options.empty() && o.ssh.empty())
+		bad_usage("--ssh-option needs --ssh");
+	if (!o.junit.empty() && o.junit == o.json)
+		bad_usage("--junit and --json name the same file");
+}
+
+// PROBESUITE_BOOT_TIMEOUT and PROBESUITE_ACCEL, for another platform.
+void from_environment(options &o)
+{
+	if (const char *t = getenv("PROBESUITE_BOOT_TIMEOUT")) {
+		char *end;
+		o.boot_timeout = strtod(t, &end);
+		if (*t == 0 || *end != 0 || !(o.boot_timeout > 0))
+			bad_usage(std::string(
+			                  "PROBESUITE_BOOT_TIMEOUT is not a number of seconds: ") +
+			          t);
+	}
+	const char *accel = getenv("PROBESUITE_ACCEL");
+	o.accel = accel ? accel : "";
+	if (o.accel != "" && o.accel != "tcg" && o.accel != "kvm")
+		bad_usage("PROBESUITE_ACCEL is neither tcg nor kvm: " + o.accel);
+}
+
 }  // namespace
 
 // Splits a command line at blanks; '...' and "..." group, a backslash
@@ -312,29 +345,7 @@ void parse(int argc, char **argv, options &o)
 	}
 	if (optind < argc)
 		bad_usage(std::string("unexpected argument '") + argv[optind] + "'");
-	const char *away = !o.kernel.empty() ? "--kernel" : !o.ssh.empty() ? "--ssh" : nullptr;
-	if (away && o.repeat > 1)
-		bad_usage(std::string("--repeat runs on this machine only, not with ") + away);
-	if (!o.kernel.empty() && !o.ssh.empty())
-		bad_usage("--kernel and --ssh each name another platform: give one");
-	if (o.raw && away)
-		bad_usage(std::string("--raw runs here, not with ") + away);
-	if (!o.ssh_options.empty() && o.ssh.empty())
-		bad_usage("--ssh-option needs --ssh");
-	if (!o.junit.empty() && o.junit == o.json)
-		bad_usage("--junit and --json name the same file");
-	if (o.kernel.empty())
-		return;
-	if (const char *t = getenv("PROBESUITE_BOOT_TIMEOUT")) {
-		char *end;
-		o.boot_timeout = strtod(t, &end);
-		if (*t == 0 || *end != 0 || !(o.boot_timeout > 0))
-			bad_usage(std::string(
-			                  "PROBESUITE_BOOT_TIMEOUT is not a number of seconds: ") +
-			          t);
-	}
-	const char *accel = getenv("PROBESUITE_ACCEL");
-	o.accel = accel ? accel : "";
-	if (o.accel != "" && o.accel != "tcg" && o.accel != "kvm")
-		bad_usage("PROBESUITE_ACCEL is neither tcg nor kvm: " + o.accel);
+	combined(o);
+	if (!o.kernel.empty() || !o.ssh.empty())
+		from_environment(o);
 }
