@@ -2,6 +2,7 @@
 // anything of its own: whatever a parent left it, every probe must start
 // the same way.
 #include "suite/start.h"
+#include "check/file.h"
 #include "check/observe.h"
 #include "suite/outcome.h"
 
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/prctl.h>
@@ -30,6 +32,16 @@ std::string amount(rlim_t v, const char *unit)
 	return std::to_string(v) + unit;
 }
 
+// The process limit the kernel gives init, and so every user who was not
+// given another: half its bound on threads.
+rlim_t default_nproc()
+{
+	std::string text;
+	return read_file("/proc/sys/kernel/threads-max", text)
+	               ? strtoull(text.c_str(), nullptr, 10) / 2
+	               : RLIM_INFINITY;
+}
+
 // The limits it inherited that a probe could run into: they pass on to
 // every probe, so the report names them.
 std::string inherited_limits()
@@ -47,8 +59,8 @@ std::string inherited_limits()
 		rlimit l;
 		if (getrlimit(f.resource, &l) != 0 || l.rlim_cur == RLIM_INFINITY)
 			continue;
-		if (f.resource == RLIMIT_NPROC && geteuid() == 0)
-			continue;  // not enforced for root
+		if (f.resource == RLIMIT_NPROC && (geteuid() == 0 || l.rlim_cur >= default_nproc()))
+			continue;  // not enforced for root; the kernel's own for a user
 		limits += (limits.empty() ? "" : ", ") + std::string(f.name) + " " +
 		          amount(l.rlim_cur, f.unit);
 	}
