@@ -18,7 +18,7 @@ struct contract {
 	// What the runner saw of the probe's processes may choose the page's
 	// variant of the contract (reapcheck's existing child), and bounds the
 	// values the transcript bound: the reason they break it, or empty.
-	contract (*variant)(const run_result &r) = nullptr;
+	contract (*variant)(const contract &c, const run_result &r) = nullptr;
 	std::string (*values)(const verdict &v, const run_result &r) = nullptr;
 };
 

@@ -643,9 +643,11 @@ sighting observe_end(observer &w, pid_t child)
 	// several, the only one no other of them forked (an emulator's fork
 	// asks too).
 	auto forked = [&](const observer::process &p) {
-		return std::any_of(w.probes.begin(), w.probes.end(), [&](const observer::process &q) {
-			return std::find(q.kids.begin(), q.kids.end(), p.here) != q.kids.end();
-		});
+		return std::any_of(w.probes.begin(), w.probes.end(),
+		                   [&](const observer::process &q) {
+			                   return std::find(q.kids.begin(), q.kids.end(), p.here) !=
+			                          q.kids.end();
+		                   });
 	};
 	std::vector<const observer::process *> asked, roots;
 	for (const observer::process &p : w.probes)
@@ -676,8 +678,9 @@ sighting observe_end(observer &w, pid_t child)
 	} else if (w.direct) {  // exec'd in place by the runner's child
 		s.seen.pid = child;
 	} else if (w.hosted) {
-		s.seen.why_not = "the probe ran in a sandbox's own kernel, where its process cannot "
-		                 "be seen";
+		s.seen.why_not =
+		        "the probe ran in a sandbox's own kernel, where its process cannot "
+		        "be seen";
 	} else if (s.seen.watching) {
 		s.seen.why_not = "the probe's process was not seen";
 	} else {

@@ -91,9 +91,9 @@ struct observer {
 	struct process {
 		pid_t here = -1, own = -1;  // its pid in our namespace and in its own
 		std::size_t depth = 0;      // how deep that namespace is: NStgid's fields
-		bool getpid = false;  // it asked for its pid
+		bool getpid = false;        // it asked for its pid
 		std::vector<std::pair<int, std::string>> first, exit;  // its descriptors
-		std::vector<offspring> children;                         // at its getpid
+		std::vector<offspring> children;                       // at its getpid
 		std::vector<pid_t> kids;  // its children at its exit_group, in our namespace
 		long cpu = -1;            // utime + stime at its exit_group
 	};
@@ -101,9 +101,9 @@ struct observer {
 	std::string name;  // the probe's file name
 	// Callers that exec'd a file of that name, and the program each ran then.
 	std::vector<std::pair<pid_t, std::string>> execs;
-	bool exec_failed = false;            // one of them ended without becoming the probe
-	bool exec_ran = false;               // one ended running another program: the exec worked
-	bool hosted = false;  // a caller mapped the probe's file, though not as its own image
+	bool exec_failed = false;  // one of them ended without becoming the probe
+	bool exec_ran = false;     // one ended running another program: the exec worked
+	bool hosted = false;       // a caller mapped the probe's file, though not as its own image
 	int fd_at_read = -1, fd_later = -1;  // observed.fd_open at the read, and else
 	child_note failure;                  // a step that failed, when failed
 	bool failed = false;

@@ -280,8 +280,8 @@ void settle(running &x, const sighting &s)
 		                                 std::to_string(r.code) + ")"
 		                       : "the launcher ended without running the probe (" +
 		                                 describe(r) + ")";
-	else if (!direct && failed_start && !r.seen.ran &&
-	         !s.exec_ran && (r.seen.watching || r.out.empty()))
+	else if (!direct && failed_start && !r.seen.ran && !s.exec_ran &&
+	         (r.seen.watching || r.out.empty()))
 		r.setup = "the launcher could not start the probe (exit " + std::to_string(r.code) +
 		          ")";
 	else if (s.exec_failed && !r.seen.ran)
@@ -326,6 +326,8 @@ bool prepare(running &x)
 	}
 	for (int fd : {x.out[0], x.err[0], x.notes[0]})
 		fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+	x.streams[0] = {x.out[0], &x.r.out, &x.r.out_total, &x.r.out_times};
+	x.streams[1] = {x.err[0], &x.r.err, &x.r.err_total, nullptr};
 	if (o.observe.probe.empty())
 		return true;
 	std::string out = o.tty ? "terminal" : "pipe";
@@ -334,8 +336,6 @@ bool prepare(running &x)
 		for (auto &[fd, kind] : x.premise)
 			if (fd == target)
 				kind = fd_kind("/proc/self", source);
-	x.streams[0] = {x.out[0], &x.r.out, &x.r.out_total, &x.r.out_times};
-	x.streams[1] = {x.err[0], &x.r.err, &x.r.err_total, nullptr};
 	return true;
 }
 
