@@ -1,5 +1,7 @@
 #include "check/contracts.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <utility>
 
@@ -25,6 +27,65 @@ contract prints(std::vector<source> out, int code = 0)
 std::string itos(int i)
 {
 	return std::to_string(i);
+}
+
+// The child's pid the parent printed, against the pid of the child seen.
+std::string child_pid(const verdict &v, const run_result &r)
+{
+	auto printed = v.bound.find("child");
+	if (r.seen.forked <= 0 || printed == v.bound.end() ||
+	    printed->second == itos(r.seen.forked))
+		return "";
+	return "the parent printed child pid " + printed->second + ", the child's pid is " +
+	       itos(r.seen.forked);
+}
+
+// The clock readings: both -1 (a failed clock) or neither, in order, and
+// apart by at most the processor time the kernel accounted to the probe.
+std::string clock_readings(const verdict &v, const run_result &r)
+{
+	auto at = [&](const char *name) {
+		auto b = v.bound.find(name);
+		return b == v.bound.end() ? 0LL : atoll(b->second.c_str());
+	};
+	long long start = at("start"), end = at("end");
+	std::string both =
+	        "start_t = " + std::to_string(start) + ", end_t = " + std::to_string(end);
+	if ((start == -1) != (end == -1))
+		return both + ": a clock that fails reads -1 every time";
+	if (start == -1)
+		return "";
+	if (end < start)
+		return "the clock went backwards: " + both;
+	// utime and stime are each whole ticks, cut short: one tick each.
+	const long long per_second = 1000000;  // the page's ticks of clock()
+	if (r.seen.cpu < 0 || r.seen.hz <= 0 ||
+	    (end - start) * r.seen.hz <= (r.seen.cpu + 2) * per_second)
+		return "";
+	char text[160];
+	snprintf(text, sizeof text,
+	         "the clock ran faster than the probe: end_t - start_t = %lld (%.6f s), the "
+	         "kernel accounted %.2f s of processor time to the probe",
+	         end - start, (double)(end - start) / per_second, (double)r.seen.cpu / r.seen.hz);
+	return text;
+}
+
+// The page's transcript for a probe that had children when it waited:
+// it gets the pid and status word of one of them.
+contract existing_child(const contract &c, const run_result &r)
+{
+	const auto &kids = r.seen.children;
+	if (kids.empty())
+		return c;
+	if (kids.size() == 1)
+		return reapcheck(itos(kids[0].first),
+		                 kids[0].second >= 0 ? itos(kids[0].second) : "{int}");
+	std::string any;
+	for (auto [pid, status] : kids) {
+		any += any.empty() ? "{" : "|";
+		any += itos(pid);
+	}
+	return reapcheck(any + "}", "{int}");
 }
 
 }  // namespace
@@ -115,17 +176,24 @@ contract splitcount(bool tty, bool forked)
 	}
 	counts.calls.push_back(end);
 	child.calls.push_back(end);
-	if (tty)
-		return prints({parent, counts, child});
-	parent.calls.insert(parent.calls.end(), counts.calls.begin(), counts.calls.end());
-	return prints({parent, child});
+	contract c;
+	if (tty) {
+		c = prints({parent, counts, child});
+	} else {
+		parent.calls.insert(parent.calls.end(), counts.calls.begin(), counts.calls.end());
+		c = prints({parent, child});
+	}
+	c.values = child_pid;
+	return c;
 }
 
 contract reapcheck(const std::string &val, const std::string &status)
 {
-	return prints({{"main",
-	                {"Current process id number is: {=pid} \n",
-	                 "val = " + val + "; status = " + status + " \n"}}});
+	contract c = prints({{"main",
+	                      {"Current process id number is: {=pid} \n",
+	                       "val = " + val + "; status = " + status + " \n"}}});
+	c.variant = existing_child;
+	return c;
 }
 
 contract selfreport()
@@ -137,12 +205,14 @@ contract selfreport()
 contract tickspan(bool clock_ok)
 {
 	std::string start = clock_ok ? "{start=int}" : "-1", end = clock_ok ? "{end=int}" : "-1";
-	return prints(
+	contract c = prints(
 	        {{"main",
 	          {"Starting of the program, start_t = " + start + "\n",
 	           "Going to scan a big loop, start_t = " + (clock_ok ? "{=start}" : start) + "\n",
 	           "End of the big loop, end_t = " + end + "\n", "Total time taken by CPU: 0\n",
 	           "Exiting of the program...\n"}}});
+	c.values = clock_readings;
+	return c;
 }
 
 contract raiseprint()
@@ -150,8 +220,9 @@ contract raiseprint()
 	return prints({{"main", {"powl(3.2, 1.0) = 3.200000\n"}}});
 }
 
-verdict check(const contract &c, const run_result &r)
+verdict check(const contract &given, const run_result &r)
 {
+	const contract &c = given.variant ? given.variant(given, r) : given;
 	verdict v;
 	if (!r.exited || r.code != c.code) {
 		v.why = "status: expected exit " + itos(c.code) + ", got " + describe(r);
@@ -194,7 +265,11 @@ verdict check(const contract &c, const run_result &r)
 	v = match(out, r.out, bound);
 	if (!v.ok)
 		v.why = "stdout " + v.why;
+	else if (c.values && !(v.why = c.values(v, r)).empty())
+		v.ok = false;
 	else if (!unverified.empty())
 		v.why = "pid not verified: " + unverified;
+	else if (r.seen.asked && !r.seen.ran && r.seen.pid <= 0)
+		v.why = r.seen.watching ? r.seen.why_not : "not observed: " + r.seen.why_not;
 	return v;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/capability.h>
@@ -240,21 +241,113 @@ std::string program(const std::string &dir)
 	return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
-// Whether maps, a /proc/PID/maps, holds a private mapping of the file
-// needle names: a copy of the probe's image of the process's own, as the
-// kernel's exec, a loader or an emulator makes it. A sandbox's kernel that
-// serves the file's pages to its guests (gVisor's Sentry) maps it shared,
-// and runs none of the probe's code for the probe itself.
-bool holds_image(const std::string &maps, const std::string &needle)
+enum mapped { not_mapped, mapped_shared, mapped_private };
+
+// How maps, a /proc/PID/maps, holds the file needle names. Privately: a
+// copy of the probe's image of the process's own, as the kernel's exec, a
+// loader or an emulator makes it. A sandbox's kernel that serves the
+// file's pages to its guests (gVisor's Sentry) maps it shared only, and
+// runs none of the probe's code for the probe itself.
+mapped mapping(const std::string &maps, const std::string &needle)
 {
+	mapped m = not_mapped;
 	for (std::size_t at = maps.find(needle); at != std::string::npos;
 	     at = maps.find(needle, at + 1)) {
 		std::size_t line = maps.rfind('\n', at);
 		std::size_t perms = maps.find(' ', line == std::string::npos ? 0 : line + 1);
 		if (perms != std::string::npos && perms + 4 < at && maps[perms + 4] == 'p')
-			return true;
+			return mapped_private;
+		m = mapped_shared;
 	}
-	return false;
+	return m;
+}
+
+// What descriptors 0, 1, 2 and 9001 of the process dir names are.
+std::vector<std::pair<int, std::string>> descriptors(const std::string &dir)
+{
+	std::vector<std::pair<int, std::string>> v;
+	for (int fd : observed_fds)
+		v.emplace_back(fd, fd_kind(dir, fd));
+	return v;
+}
+
+// The fields of a /proc/PID/stat after the command's closing parenthesis,
+// the state first (field 3); empty when it cannot be read.
+std::vector<std::string> stat_fields(const std::string &dir)
+{
+	std::string stat = slurp(dir + "/stat");
+	std::vector<std::string> f;
+	std::size_t at = stat.rfind(')');
+	if (at == std::string::npos)
+		return f;
+	for (at = stat.find_first_not_of(' ', at + 1); at != std::string::npos;) {
+		std::size_t end = stat.find_first_of(" \n", at);
+		f.push_back(stat.substr(at, end - at));
+		at = end == std::string::npos ? end : stat.find_first_not_of(" \n", end);
+	}
+	return f;
+}
+
+// The pids, in our namespace, of the children of every thread of process
+// pid: zombies too.
+std::vector<pid_t> children_of(pid_t pid)
+{
+	std::vector<pid_t> v;
+	std::string task = "/proc/" + std::to_string(pid) + "/task";
+	DIR *d = opendir(task.c_str());
+	if (!d)
+		return v;
+	while (dirent *e = readdir(d)) {
+		if (e->d_name[0] == '.')
+			continue;
+		std::string list = slurp(task + "/" + e->d_name + "/children");
+		for (const char *p = list.c_str(); *p;) {
+			char *next;
+			long k = strtol(p, &next, 10);
+			if (next == p)
+				break;
+			v.push_back((pid_t)k);
+			p = next;
+		}
+	}
+	closedir(d);
+	return v;
+}
+
+// Each child of a process whose namespace is depth deep: its pid there,
+// and its wait status when it has already ended.
+std::vector<observer::offspring> children_at(pid_t pid, std::size_t depth)
+{
+	std::vector<observer::offspring> v;
+	for (pid_t here : children_of(pid)) {
+		std::string dir = "/proc/" + std::to_string(here);
+		std::vector<long> ns = status_field(slurp(dir + "/status"), "NStgid:");
+		if (ns.size() < depth || depth == 0)
+			continue;
+		std::vector<std::string> f = stat_fields(dir);
+		// Field 52, its exit code as wait() reports it, once a zombie.
+		int status = f.size() > 49 && f[0] == "Z" ? atoi(f[49].c_str()) : -1;
+		v.push_back({here, (pid_t)ns[depth - 1], status});
+	}
+	return v;
+}
+
+// The processor time the kernel accounted to the process, utime + stime
+// in clock ticks; -1 when it cannot be read.
+long cpu_ticks(const std::string &dir)
+{
+	std::vector<std::string> f = stat_fields(dir);
+	return f.size() > 12 ? atol(f[11].c_str()) + atol(f[12].c_str()) : -1;
+}
+
+// A caller's exit_group: the status of a child some probe process waits
+// for.
+void exiting(observer &w, pid_t tid, unsigned long code)
+{
+	for (observer::process &p : w.probes)
+		for (observer::offspring &c : p.children)
+			if (c.here == tid && c.status < 0)
+				c.status = (int)(code & 0xff) << 8;
 }
 
 // Looks at the caller of one notification while it waits.
@@ -276,7 +369,11 @@ void look(observer &w, const seccomp_notif &req)
 			w.execs.emplace_back(tid, program(dir));
 		return;
 	}
-	if (!known && (w.needle.empty() || !holds_image(slurp(dir + "/maps"), w.needle))) {
+	if (req.data.nr == __NR_exit_group)
+		exiting(w, tid, req.data.args[0]);
+	mapped m = known || w.needle.empty() ? not_mapped : mapping(slurp(dir + "/maps"), w.needle);
+	if (!known && m != mapped_private) {
+		w.hosted |= m == mapped_shared;
 		auto exec = std::find_if(w.execs.begin(), w.execs.end(),
 		                         [&](const auto &e) { return e.first == tid; });
 		if (req.data.nr == __NR_exit_group && exec != w.execs.end()) {
@@ -299,17 +396,48 @@ void look(observer &w, const seccomp_notif &req)
 		else if (errno == ENOENT)
 			fd_open = 0;
 	}
+	if (tgid.empty() || ns.empty())
+		return;
+	auto p = std::find_if(w.probes.begin(), w.probes.end(),
+	                      [&](const observer::process &x) { return x.here == tgid[0]; });
+	// Its descriptors at its first call and at its end; its children
+	// before it may wait for them, and as it ends; its processor time.
+	bool getpid = req.data.nr == __NR_getpid, end = req.data.nr == __NR_exit_group;
+	std::vector<std::pair<int, std::string>> fds;
+	if (p == w.probes.end() || end)
+		fds = descriptors(dir);
+	std::vector<observer::offspring> children;
+	if (getpid)
+		children = children_at((pid_t)tgid[0], ns.size());
+	std::vector<pid_t> kids;
+	long cpu = -1;
+	if (end) {
+		kids = children_of((pid_t)tgid[0]);
+		cpu = cpu_ticks("/proc/" + std::to_string(tgid[0]));
+	}
 	// The caller may have been killed and its pid reused while we read.
-	if (ioctl(w.listener, SECCOMP_IOCTL_NOTIF_ID_VALID, &req.id) != 0 || tgid.empty() ||
-	    ns.empty())
+	if (ioctl(w.listener, SECCOMP_IOCTL_NOTIF_ID_VALID, &req.id) != 0)
 		return;
 	if (!known)
 		w.threads.push_back(tid);
-	auto p = std::find_if(w.probes.begin(), w.probes.end(),
-	                      [&](const observer::process &x) { return x.here == tgid[0]; });
-	if (p == w.probes.end())
-		p = w.probes.insert(p, {(pid_t)tgid[0], (pid_t)ns.back()});
-	p->getpid |= req.data.nr == __NR_getpid;
+	if (p == w.probes.end()) {
+		observer::process fresh;
+		fresh.here = (pid_t)tgid[0];
+		fresh.own = (pid_t)ns.back();
+		fresh.depth = ns.size();
+		fresh.first = fds;
+		p = w.probes.insert(p, fresh);
+	}
+	p->getpid |= getpid;
+	for (const observer::offspring &c : children)
+		if (std::none_of(p->children.begin(), p->children.end(),
+		                 [&](const observer::offspring &x) { return x.here == c.here; }))
+			p->children.push_back(c);
+	if (end) {
+		p->exit = fds;
+		p->kids = kids;
+		p->cpu = cpu;
+	}
 	if (req.data.nr == __NR_read && w.fd_at_read < 0)
 		w.fd_at_read = fd_open;
 	else if (fd_open >= 0)  // for when its read is not seen: an emulator may not make it
@@ -317,6 +445,32 @@ void look(observer &w, const seccomp_notif &req)
 }
 
 }  // namespace
+
+std::string fd_kind(const std::string &dir, int fd)
+{
+	std::string link = dir + "/fd/" + std::to_string(fd);
+	struct stat st;
+	if (stat(link.c_str(), &st) != 0)
+		return errno == ENOENT ? "closed" : "";
+	if (S_ISFIFO(st.st_mode))
+		return "pipe";
+	if (S_ISREG(st.st_mode))
+		return "file";
+	if (S_ISSOCK(st.st_mode))
+		return "socket";
+	if (!S_ISCHR(st.st_mode))
+		return S_ISBLK(st.st_mode) ? "device" : "other";
+	// Pseudo-terminals (136 to 143), virtual consoles and serial lines
+	// (4), the controlling terminal and the console (5:0, 5:1); other
+	// drivers' by name.
+	unsigned maj = major(st.st_rdev), min = minor(st.st_rdev);
+	char name[64] = {};
+	ssize_t k = readlink(link.c_str(), name, sizeof name - 1);
+	std::string target(name, k > 0 ? (std::size_t)k : 0);
+	bool tty = (maj >= 136 && maj <= 143) || maj == 4 || (maj == 5 && min < 2) ||
+	           target.starts_with("/dev/pts/") || target.starts_with("/dev/tty");
+	return tty ? "terminal" : "device";
+}
 
 bool capable(int cap)
 {
@@ -483,23 +637,54 @@ sighting observe_end(observer &w, pid_t child)
 
 	s.seen.ran = !w.probes.empty();
 	s.seen.fd_open = w.fd_at_read >= 0 ? w.fd_at_read : w.fd_later;
+	s.no_sign = s.seen.watching && w.probes.empty() && w.execs.empty() && !w.hosted;
 	// The probe's process is the one that asked for its pid, or else the
-	// only one seen (a helper that shares its memory may only exit).
-	std::vector<pid_t> asked;
+	// only one seen (a helper that shares its memory may only exit); of
+	// several, the only one no other of them forked (an emulator's fork
+	// asks too).
+	auto forked = [&](const observer::process &p) {
+		return std::any_of(w.probes.begin(), w.probes.end(),
+		                   [&](const observer::process &q) {
+			                   return std::find(q.kids.begin(), q.kids.end(), p.here) !=
+			                          q.kids.end();
+		                   });
+	};
+	std::vector<const observer::process *> asked, roots;
 	for (const observer::process &p : w.probes)
 		if (p.getpid)
-			asked.push_back(p.own);
-	if (asked.empty() && w.probes.size() == 1)
-		asked.push_back(w.probes[0].own);
-	if (asked.size() == 1)
-		s.seen.pid = asked[0];
-	else if (!w.probes.empty())
+			asked.push_back(&p);
+	if (asked.empty())
+		for (const observer::process &p : w.probes)
+			asked.push_back(&p);
+	for (const observer::process *p : asked)
+		if (!forked(*p))
+			roots.push_back(p);
+	if (asked.size() > 1 && roots.size() == 1)
+		asked = roots;
+	if (asked.size() == 1) {
+		const observer::process &p = *asked[0];
+		s.seen.pid = p.own;
+		s.seen.fds_first = p.first;
+		s.seen.fds_exit = p.exit;
+		for (const observer::offspring &c : p.children)
+			s.seen.children.emplace_back(c.own, c.status);
+		for (const observer::process &q : w.probes)
+			if (std::find(p.kids.begin(), p.kids.end(), q.here) != p.kids.end())
+				s.seen.forked = q.own;
+		s.seen.cpu = p.cpu;
+		s.seen.hz = sysconf(_SC_CLK_TCK);
+	} else if (!w.probes.empty()) {
 		s.seen.why_not = "more than one process ran the probe's file";
-	else if (w.direct)  // exec'd in place by the runner's child
+	} else if (w.direct) {  // exec'd in place by the runner's child
 		s.seen.pid = child;
-	else if (s.seen.watching)
+	} else if (w.hosted) {
+		s.seen.why_not =
+		        "the probe ran in a sandbox's own kernel, where its process cannot "
+		        "be seen";
+	} else if (s.seen.watching) {
 		s.seen.why_not = "the probe's process was not seen";
-	else
+	} else {
 		s.seen.why_not = w.why_not;
+	}
 	return s;
 }

@@ -33,9 +33,26 @@ struct observed {
 	pid_t pid = -1;         // the probe's pid in its own namespace
 	int fd_open = -1;       // the descriptor in the probe: 1 open, 0 closed, -1 not seen
 	unsigned calls = 0;     // notifications served
+	// What the probe's descriptors 0, 1, 2 and 9001 were at its first call
+	// seen, and at its exit_group: "terminal", "pipe", "file", "socket",
+	// "device", "other" or "closed".
+	std::vector<std::pair<int, std::string>> fds_first, fds_exit;
+	// Its children at its getpid: {pid in its namespace, wait status once
+	// known, else -1}.
+	std::vector<std::pair<pid_t, int>> children;
+	pid_t forked = -1;  // its child that ran the probe's file too, by its pid there
+	long cpu = -1;      // its utime + stime at its exit_group, in ticks of hz
+	long hz = 0;
 
 	friend bool operator==(const observed &, const observed &) = default;
 };
+
+// The descriptors observed.fds_first and fds_exit tell of.
+inline constexpr int observed_fds[] = {0, 1, 2, 9001};
+
+// What descriptor fd of the process /proc/PID (or /proc/self) dir names
+// is, as observed tells it; empty when that cannot be read.
+std::string fd_kind(const std::string &dir, int fd);
 
 // What the child could not do before exec.
 enum child_step {
@@ -67,16 +84,26 @@ struct observer {
 	std::string needle;          // " MAJ:MIN INODE " as /proc/PID/maps shows the probe's file
 	std::string why_not;         // why the filter is not in place
 	std::vector<pid_t> threads;  // callers seen to map the probe's file
+	struct offspring {
+		pid_t here, own;  // as process's
+		int status;       // its wait status; -1 until known
+	};
 	struct process {
-		pid_t here, own;      // its pid in our namespace and in its own
-		bool getpid = false;  // it asked for its pid
+		pid_t here = -1, own = -1;  // its pid in our namespace and in its own
+		std::size_t depth = 0;      // how deep that namespace is: NStgid's fields
+		bool getpid = false;        // it asked for its pid
+		std::vector<std::pair<int, std::string>> first, exit;  // its descriptors
+		std::vector<offspring> children;                       // at its getpid
+		std::vector<pid_t> kids;  // its children at its exit_group, in our namespace
+		long cpu = -1;            // utime + stime at its exit_group
 	};
 	std::vector<process> probes;
 	std::string name;  // the probe's file name
 	// Callers that exec'd a file of that name, and the program each ran then.
 	std::vector<std::pair<pid_t, std::string>> execs;
-	bool exec_failed = false;            // one of them ended without becoming the probe
-	bool exec_ran = false;               // one ended running another program: the exec worked
+	bool exec_failed = false;  // one of them ended without becoming the probe
+	bool exec_ran = false;     // one ended running another program: the exec worked
+	bool hosted = false;       // a caller mapped the probe's file, though not as its own image
 	int fd_at_read = -1, fd_later = -1;  // observed.fd_open at the read, and else
 	child_note failure;                  // a step that failed, when failed
 	bool failed = false;
@@ -93,6 +120,9 @@ struct sighting {
 	bool before_exec = false;  // the child failed before exec: its status is not the program's
 	bool exec_failed = false;  // a caller exec'd the probe's file and ended without becoming it
 	bool exec_ran = false;     // one ended running another program: that exec worked
+	// Watched, and no sign of the probe: no exec of its file, no process
+	// that mapped it.
+	bool no_sign = false;
 };
 
 // Whether this process has the capability in its effective set.

@@ -199,6 +199,8 @@ struct running {
 	long long deadline = 0, linger_end = 0;  // on the child's clock
 	long long cap_at = 0, linger_cap = 0;    // on ours
 	long long kill_at = 0;
+	// What the probe's stdout, stderr and descriptor 9001 are to be.
+	std::vector<std::pair<int, std::string>> premise{};
 };
 
 long long child_clock(const running &x, long long now)
@@ -228,6 +230,30 @@ void close_all(std::initializer_list<int *> fds)
 		}
 }
 
+std::string kind_phrase(const std::string &kind)
+{
+	if (kind == "closed")
+		return kind;
+	if (kind == "other")
+		return "something else";
+	return "a " + kind;
+}
+
+// Which premise the probe did not get, as it was at its first call seen:
+// "the probe's stdout was a pipe, not a terminal". Empty when it got each.
+std::string premise_failed(const running &x)
+{
+	for (const auto &[fd, want] : x.premise)
+		for (const auto &[at, got] : x.r.seen.fds_first)
+			if (at == fd && !got.empty() && !want.empty() && got != want)
+				return "the probe's " +
+				       (fd == 1   ? std::string("stdout")
+				        : fd == 2 ? std::string("stderr")
+				                  : "descriptor " + std::to_string(fd)) +
+				       " was " + kind_phrase(got) + ", not " + kind_phrase(want);
+	return "";
+}
+
 // What the observer's sighting means for the result.
 void settle(running &x, const sighting &s)
 {
@@ -243,11 +269,19 @@ void settle(running &x, const sighting &s)
 	if (!r.seen.asked || !r.setup.empty())
 		return;
 	bool direct = o.argv[0] == o.observe.probe;
+	bool failed_start = r.exited && (r.code == 126 || r.code == 127);
 	if (o.observe.fd >= 0 && r.seen.fd_open == 0)
 		r.setup = "the launcher did not pass descriptor " + std::to_string(o.observe.fd) +
 		          " to the probe";
-	else if (!direct && r.exited && (r.code == 126 || r.code == 127) && !r.seen.ran &&
-	         !s.exec_ran && (r.seen.watching || r.out.empty()))
+	else if (!direct && r.seen.ran)
+		r.setup = premise_failed(x);
+	else if (!direct && s.no_sign)
+		r.setup = failed_start ? "the launcher could not start the probe (exit " +
+		                                 std::to_string(r.code) + ")"
+		                       : "the launcher ended without running the probe (" +
+		                                 describe(r) + ")";
+	else if (!direct && failed_start && !r.seen.ran && !s.exec_ran &&
+	         (r.seen.watching || r.out.empty()))
 		r.setup = "the launcher could not start the probe (exit " + std::to_string(r.code) +
 		          ")";
 	else if (s.exec_failed && !r.seen.ran)
@@ -294,6 +328,14 @@ bool prepare(running &x)
 		fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 	x.streams[0] = {x.out[0], &x.r.out, &x.r.out_total, &x.r.out_times};
 	x.streams[1] = {x.err[0], &x.r.err, &x.r.err_total, nullptr};
+	if (o.observe.probe.empty())
+		return true;
+	std::string out = o.tty ? "terminal" : "pipe";
+	x.premise = {{1, out}, {2, o.err_to_out ? out : "pipe"}, {9001, "closed"}};
+	for (auto [target, source] : o.fds)
+		for (auto &[fd, kind] : x.premise)
+			if (fd == target)
+				kind = fd_kind("/proc/self", source);
 	return true;
 }
 

@@ -21,7 +21,8 @@ namespace
 template <class R, class F>
 void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, observed>
 {
-	auto &[asked, watching, why_not, ran, pid, fd_open, calls] = r;
+	auto &[asked, watching, why_not, ran, pid, fd_open, calls, fds_first, fds_exit, children,
+	       forked, cpu, hz] = r;
 	f("asked", asked);
 	f("watching", watching);
 	f("why not", why_not);
@@ -29,6 +30,12 @@ void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, obs
 	f("pid", pid);
 	f("descriptor open", fd_open);
 	f("calls", calls);
+	f("descriptors first", fds_first);
+	f("descriptors at exit", fds_exit);
+	f("children", children);
+	f("forked", forked);
+	f("cpu ticks", cpu);
+	f("ticks per second", hz);
 }
 
 template <class R, class F>

@@ -220,7 +220,7 @@ TEST_F(Conventions, JunitHasATestcasePerScenarioAndABrokenOneFails)
 {
 	std::string launcher =
 	        script("wrongline", "case \"$1\" in\n"
-	                            "*/raiseprint) echo 'powl(3.2, 1.0) = 3.199999'; exit 0 ;;\n"
+	                            "*/raiseprint) echo 'powl(3.2, 1.0) = 3.199999' ;;\n"
 	                            "esac\n"
 	                            "exec \"$@\"\n");
 	std::string xml = dir + "/report.xml";
@@ -251,7 +251,9 @@ TEST_F(Conventions, JunitHasATestcasePerScenarioAndABrokenOneFails)
 	                 "1.0) = 3.199999\\n&quot;\">"),
 	          std::string::npos)
 	        << x;
-	EXPECT_NE(x.find("<system-out>powl(3.2, 1.0) = 3.199999\n</system-out>", fail),
+	EXPECT_NE(x.find("<system-out>powl(3.2, 1.0) = 3.199999\npowl(3.2, 1.0) = "
+	                 "3.200000\n</system-out>",
+	                 fail),
 	          std::string::npos)
 	        << x;
 	// The others pass, their transcripts escaped.
@@ -265,13 +267,12 @@ TEST_F(Conventions, JunitAndJsonCarryAnyBytesAProbePrintsAndSkipTheUnarranged)
 {
 	// Every control character, markup characters, a carriage return,
 	// bytes that are not UTF-8 and one that is.
-	std::string launcher = script(
-	        "hostile", "printf 'a\\001\\002\\010\\013\\014\\016\\037\\033[31m & < > \" \\r'\n"
+	// A stand-in tickspan that prints them.
+	script("tickspan", "printf 'a\\001\\002\\010\\013\\014\\016\\037\\033[31m & < > \" \\r'\n"
 	                   "printf '\\377\\300\\200\\355\\240\\200 \\303\\251\\n'\n"
 	                   "printf 'err\\000\\n' >&2\n");
 	std::string xml = dir + "/report.xml", json = dir + "/record.json";
-	run_result r = suite(
-	        {"--junit", xml, "--json", json, "--launcher", launcher, "--only", "tickspan"});
+	run_result r = suite({"--junit", xml, "--json", json, "--dir", dir, "--only", "tickspan"});
 	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << r.err;
 	EXPECT_EQ(xmllint(xml), 0);
 	// The record keeps the very bytes, and validates.
@@ -392,7 +393,7 @@ TEST_F(Conventions, RepeatShowsTheFirstBrokenRunAndCountsIt)
 	std::string launcher =
 	        script("second", "mkdir '" + dir + "/1' 2>/dev/null && exec \"$@\"\n" + "mkdir '" +
 	                                 dir + "/2' 2>/dev/null || exec \"$@\"\n" +
-	                                 "echo 'powl(3.2, 1.0) = 3.199999'\n");
+	                                 "echo 'powl(3.2, 1.0) = 3.199999'\nexec \"$@\"\n");
 	std::string xml = dir + "/report.xml";
 	run_result r = suite({"--repeat", "3", "-j", "1", "--launcher", launcher, "--junit", xml,
 	                      "--only", "raiseprint"});
@@ -418,14 +419,13 @@ TEST_F(Conventions, AValueTheTranscriptCannotTellIsShownAsEither)
 	// Both threads of a stand-in twincell print their lines between each
 	// other's: the transcript fits either thread having seen 1 and the
 	// other 2, and either printing last.
-	std::string launcher = script(
-	        "interleaved",
-	        "printf '\\n Thread created successfully\\nx=0x10\\n*x=1\\n'\n"
-	        "printf '\\n Thread created successfully\\nx=0x10\\n*x=2\\n'\n"
-	        "printf '\\n First thread processing\\n\\n Second thread processing\\n'\n"
-	        "printf 'x=0x10\\nx=0x10\\n*x=1\\n*x=2\\ny=0x20\\ny=0x20\\n*y=99\\n*y=99\\n'\n"
-	        "sleep 4.7\n");
-	run_result r = suite({"--repeat", "2", "-q", "--launcher", launcher, "--only", "twincell"});
+	script("twincell",
+	       "printf '\\n Thread created successfully\\nx=0x10\\n*x=1\\n'\n"
+	       "printf '\\n Thread created successfully\\nx=0x10\\n*x=2\\n'\n"
+	       "printf '\\n First thread processing\\n\\n Second thread processing\\n'\n"
+	       "printf 'x=0x10\\nx=0x10\\n*x=1\\n*x=2\\ny=0x20\\ny=0x20\\n*y=99\\n*y=99\\n'\n"
+	       "sleep 4.7\n");
+	run_result r = suite({"--repeat", "2", "-q", "--dir", dir, "--only", "twincell"});
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.out << r.err;
 	EXPECT_NE(r.out.find("\ntwincell: first thread's *x: 1 or 2 in 2 runs\n"),
 	          std::string::npos)

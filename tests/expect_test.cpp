@@ -4,6 +4,7 @@
 #include "tests/runner.h"
 
 #include <fstream>
+#include <sys/stat.h>
 
 namespace
 {
@@ -16,13 +17,17 @@ protected:
 	static void SetUpTestSuite()
 	{
 		make_dir("expect");
-		// Prints a wrong number for raiseprint; runs the others as they are.
+		// Prints a wrong number before raiseprint's; runs the others as they are.
 		script("wrongline", "case \"$1\" in\n"
-		                    "*/raiseprint) echo 'powl(3.2, 1.0) = 3.199999'; exit 0 ;;\n"
+		                    "*/raiseprint) echo 'powl(3.2, 1.0) = 3.199999' ;;\n"
 		                    "esac\n"
 		                    "exec \"$@\"\n");
-		// Runs the probe and drops the blank before each newline.
-		script("dropblank", "\"$@\" | sed 's/ $//'\n");
+		// A stand-in that runs ductread and drops the blank before each
+		// newline: a launcher could not, as it would give the probe a pipe
+		// for its terminal.
+		ASSERT_EQ(mkdir((dir + "/dropblank").c_str(), 0755), 0);
+		write_script(dir + "/dropblank", "ductread",
+		             "\"" PROBE_DIR "/ductread\" | sed 's/ $//'\n");
 	}
 
 	static std::string write(const std::string &name, const std::string &text)
@@ -90,7 +95,7 @@ TEST_F(Expect, UnlistedDifferenceStillFailsTheRun)
 TEST_F(Expect, TitleListsOneScenarioAndProbeNameListsAll)
 {
 	// Dropping the blank breaks both ductread scenarios.
-	std::vector<std::string> args = {"--launcher", dir + "/dropblank", "--only", "ductread"};
+	std::vector<std::string> args = {"--dir", dir + "/dropblank", "--only", "ductread"};
 	std::string one = write("one", "ductread (no descriptor 9001)\tthe first only\n");
 	args.insert(args.end(), {"--expect", one});
 	run_result r = suite(args);

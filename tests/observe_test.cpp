@@ -173,10 +173,15 @@ TEST(Observer, NamesWhatTheChildCouldNotDo)
 	                 {"/bin/sh", "-c", "\"/nonexistent/${1##*/}\"; exit 1", "sh"});
 	EXPECT_EQ(r.setup, "the launcher could not start the probe (its exec failed)");
 
-	// A probe killed behind a launcher is no setup failure, seen or not.
-	r = observed_run("selfreport", {"/bin/sh", "-c", "\"$@\" & kill -SEGV $!; wait $!", "sh"});
+	// A probe killed behind a launcher is no setup failure, seen or not;
+	// one killed before it ran is.
+	r = observed_run("ringhand",
+	                 {"/bin/sh", "-c", "\"$@\" & sleep 1; kill -SEGV $!; wait $!", "sh"});
 	EXPECT_EQ(r.setup, "");
 	EXPECT_TRUE(r.exited && r.code == 128 + SIGSEGV) << describe(r);
+	r = observed_run("selfreport", {"/bin/sh", "-c", "kill -SEGV $$", "sh"});
+	EXPECT_EQ(r.setup, "the launcher ended without running the probe (killed by signal 11 "
+	                   "(Segmentation fault))");
 
 	// The probe itself ending with 127 is the probe's status, not a setup failure.
 	r = observed_run("selfreport", {"/bin/sh", "-c", "\"$@\"; exit 127", "sh"});
@@ -199,6 +204,19 @@ protected:
 		                 "exec \"$@\"' bash \"$@\"\n");
 		script("noloader", "exec /nonexistent/loader \"$@\"\n");
 		script("badpath", "\"/nonexistent/${1##*/}\"\nexit 1\n");
+		// Launchers that give the probe what its scenario does not, or
+		// never run it.
+		script("piped", "\"$1\" | cat\n");
+		script("onterm", "exec script -qec \"$1\" /dev/null\n");
+		script("extra",
+		       "exec bash -c 'ulimit -Sn $(ulimit -Hn); exec \"$0\" 9001</dev/null' "
+		       "\"$1\"\n");
+		script("fails", "exit 1\n");
+		script("canned",
+		       "printf 'Starting of the program, start_t = 837\\nGoing to scan a "
+		       "big loop, start_t = 837\\nEnd of the big loop, end_t = 853\\nTotal "
+		       "time taken by CPU: 0\\nExiting of the program...\\n'\n");
+		script("inherit", "(exit 3) & exec \"$1\"\n");
 		// A probe directory whose selfreport prints its parent's pid.
 		ASSERT_EQ(mkdir((dir + "/probes").c_str(), 0755), 0);
 		ASSERT_EQ(symlink(OTHERPID, (dir + "/probes/selfreport").c_str()), 0);
@@ -255,17 +273,108 @@ TEST_F(Observed, SandboxKernelIsNeverTakenForTheProbe)
 	run_result r =
 	        suite({"--launcher", runsc, "--dir", dir + "/probes", "--only", "selfreport"});
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-	EXPECT_NE(r.out.find("   verdict: ok: pid not verified: the probe's process was not seen"),
-	          std::string::npos)
+	const std::string why = "the probe ran in a sandbox's own kernel, where its process "
+	                        "cannot be seen";
+	EXPECT_NE(r.out.find("   verdict: ok: pid not verified: " + why), std::string::npos)
 	        << r.out;
-	r = suite({"--launcher", runsc, "--only", "ductread", "--tap"});
+	r = suite({"--launcher", runsc, "--only", "ductread,raiseprint", "--tap"});
 	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
 	EXPECT_NE(r.out.find("ok 2 - ductread (9001 holds \"Hello, pipe!\\0\") # SKIP could not "
 	                     "arrange: descriptor 9001 did not reach the probe, and whether the "
-	                     "launcher passed it could not be seen: the probe's process was not "
-	                     "seen\n"),
+	                     "launcher passed it could not be seen: " +
+	                     why + "\n"),
 	          std::string::npos)
 	        << r.out;
+	EXPECT_NE(r.out.find("ok 3 - raiseprint\n# " + why + "\n"), std::string::npos) << r.out;
+}
+
+TEST_F(Observed, PremiseNotGivenOrProbeNeverRunCannotBeArranged)
+{
+	struct {
+		const char *launcher, *only;
+		int status;
+		std::string tap;
+	} cases[] = {
+	        {"piped", "splitcount", 3,
+	         "1..2\nok 1 - splitcount # SKIP could not arrange: the probe's stdout was a pipe, "
+	         "not a "
+	         "terminal\nok 2 - splitcount (stdout on a pipe)\n"},
+	        {"onterm", "splitcount", 3,
+	         "1..2\nok 1 - splitcount # SKIP could not arrange: the probe's stderr was a "
+	         "terminal, "
+	         "not a pipe\nok 2 - splitcount (stdout on a pipe) # SKIP could not arrange: the "
+	         "probe's stdout was a terminal, not a pipe\n"},
+	        {"extra", "ductread", 3,
+	         "1..2\nok 1 - ductread (no descriptor 9001) # SKIP could not arrange: the probe's "
+	         "descriptor 9001 was a device, not closed\nok 2 - ductread (9001 holds "
+	         "\"Hello, pipe!\\0\") # SKIP could not arrange: the probe's descriptor 9001 was a "
+	         "device, not a pipe\n"},
+	        {"fails", "raiseprint", 3,
+	         "1..1\nok 1 - raiseprint # SKIP could not arrange: the launcher ended without "
+	         "running "
+	         "the probe (exit 1)\n"},
+	        {"canned", "tickspan", 3,
+	         "1..1\nok 1 - tickspan # SKIP could not arrange: the launcher ended without "
+	         "running the "
+	         "probe (exit 0)\n"},
+	        // The page's existing child: its pid and status 768 are the contract.
+	        {"inherit", "reapcheck", 0, "1..1\nok 1 - reapcheck\n"},
+	};
+	for (const auto &c : cases) {
+		if (c.launcher == std::string("onterm") && access("/usr/bin/script", X_OK) != 0)
+			continue;
+		run_result r =
+		        suite({"--tap", "--launcher", launcher(c.launcher), "--only", c.only});
+		EXPECT_TRUE(r.exited && r.code == c.status) << c.launcher << ": " << describe(r);
+		EXPECT_EQ(r.out, c.tap) << c.launcher;
+	}
+}
+
+// What the C library says, made to lie, against what the runner saw.
+TEST_F(Observed, ValuesThePlatformReportsAreCheckedAgainstWhatTheRunnerSaw)
+{
+	if (SANITIZED)
+		GTEST_SKIP() << "fault injection needs the plain build";
+	if (names_no_loader(path_of("tickspan")))
+		GTEST_SKIP() << "static: nothing preloaded reaches the probes";
+	auto lying = [](const std::string &fault) {
+		return std::string("env LD_PRELOAD=") + FAULT_LIB + " " + fault;
+	};
+	// The pid fork returned to the parent is the child's plus 1000.
+	run_result r = suite(
+	        {"--tap", "--launcher", lying("FAULT_FORK_OFFSET=1000"), "--only", "splitcount"});
+	EXPECT_TRUE(r.exited && r.code == 1) << describe(r);
+	const std::string head = "\nnot ok 1 - splitcount\n# the parent printed child pid ",
+	                  is = ", the child's pid is ";
+	std::size_t at = r.out.find(head), mid = r.out.find(is, at);
+	ASSERT_NE(mid, std::string::npos) << r.out;
+	EXPECT_EQ(atoi(r.out.c_str() + at + head.size()) - atoi(r.out.c_str() + mid + is.size()),
+	          1000)
+	        << r.out;
+
+	struct {
+		const char *fault;
+		int status;
+		const char *says;
+	} cases[] = {
+	        {"FAULT_CLOCK_READS=900000,100", 1,
+	         "\nnot ok 1 - tickspan\n# the clock went backwards: start_t = 900000, end_t = 100 "
+	         "("},
+	        {"FAULT_CLOCK_READS=100,900100", 1,
+	         "\nnot ok 1 - tickspan\n# the clock ran faster than the probe: end_t - start_t = "
+	         "900000 (0.900000 s), the kernel accounted 0."},
+	        {"FAULT_CLOCK_READS=-1,500", 1,
+	         "\nnot ok 1 - tickspan\n# start_t = -1, end_t = 500: a clock that fails reads -1 "
+	         "every time ("},
+	        {"FAULT_CLOCK=1,2", 0, "\nok 1 - tickspan\n"},
+	};
+	// The clock backwards, faster than the probe, failing at one reading
+	// only; and failing at every one, as the page allows.
+	for (const auto &c : cases) {
+		r = suite({"--tap", "--launcher", lying(c.fault), "--only", "tickspan"});
+		EXPECT_TRUE(r.exited && r.code == c.status) << c.fault << ": " << describe(r);
+		EXPECT_NE(r.out.find(c.says), std::string::npos) << c.fault << ":\n" << r.out;
+	}
 }
 
 TEST_F(Observed, ForkingLauncherKeepsTheProbesPidsOk)
@@ -325,12 +434,16 @@ TEST_F(Observed, WithoutSeccompPidLinesAreCheckedForTheirFormOnly)
 	                         "implemented)";
 	EXPECT_EQ(occurrences(r.out, "   verdict: ok: " + note + " (exit 0, "), 2u) << r.out;
 
-	// TAP tells it in a comment under the result.
-	o.argv.push_back("--tap");
+	// TAP tells it in a comment under the result; for a probe that prints
+	// no pid, too.
+	o = suite_opts({"--launcher", launcher("forks"), "--only",
+	                "selfreport,reapcheck,raiseprint", "--tap"});
+	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	r = run(o);
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-	EXPECT_EQ(r.out,
-	          "1..2\nok 1 - reapcheck\n# " + note + "\nok 2 - selfreport\n# " + note + "\n");
+	EXPECT_EQ(r.out, "1..3\nok 1 - reapcheck\n# " + note + "\nok 2 - selfreport\n# " + note +
+	                         "\nok 3 - raiseprint\n# not observed: seccomp is not available "
+	                         "(Function not implemented)\n");
 
 	// A wrong pid behind the launcher cannot be told; a wrong pid of the
 	// runner's own child still can.

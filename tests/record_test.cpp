@@ -31,7 +31,19 @@ run_result distinctive()
 	r.reaped = {{77, 0x0b00}, {78, 9}};
 	r.meddled = "sent its parent signal 19 (Stopped (signal))";
 	r.out_times = {{0, 0.5}, {11, 0.125}};
-	r.seen = {true, true, "why\x01not", true, 2, 1, 9};
+	r.seen = {true,
+	          true,
+	          "why\x01not",
+	          true,
+	          2,
+	          1,
+	          9,
+	          {{0, "device"}, {1, "terminal"}, {2, "pipe"}, {9001, "closed"}},
+	          {{1, "file"}, {9001, "socket"}},
+	          {{7, 768}, {8, -1}},
+	          3,
+	          12,
+	          100};
 	r.waited = 14.25;
 	r.busy = "the machine was too busy: 14.2 s of 20.0 s waiting for a processor";
 	return r;

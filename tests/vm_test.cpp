@@ -194,6 +194,28 @@ TEST_F(Kernel, WhatCannotGoIntoTheGuestIsRefused)
 	}
 }
 
+// As pid 1 of a pid namespace of its own, with no guest's proof, the
+// runner runs as asked: no mounts, no power-off.
+TEST(PidOne, RunnerAsPidOneOfANamespaceRunsAsAsked)
+{
+	run_opts o;
+	o.argv = {"/usr/bin/unshare", "--user",       "--map-root-user", "--fork", "--pid",
+	          "--mount",          "--mount-proc", "/bin/true"};
+	run_result r = run(o);
+	if (!r.exited || r.code != 0)
+		GTEST_SKIP() << "no user and pid namespaces here: " << r.err;
+	o.argv.pop_back();
+	o.argv.insert(o.argv.end(), {suite_path, "--version"});
+	r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.err;
+	EXPECT_TRUE(r.out.starts_with("probesuite ") && lines(r.out).size() == 1) << r.out;
+	o.argv.back() = "--tap";
+	o.timeout = 60;
+	r = run(o);
+	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_EQ(occurrences(r.out, "\nok "), 12u) << r.out;
+}
+
 // The outcome and reason of each scenario in a JSON record, one a line,
 // with every number as #: what a judge said, whatever the run's timing.
 std::string verdicts(const std::string &json)

@@ -7,6 +7,9 @@
 //   FAULT_MALLOC4         malloc of 4 bytes returns null, errno ENOMEM
 //                         (only 4-byte requests are counted)
 //   FAULT_CLOCK           clock returns -1
+// Two more make calls lie rather than fail:
+//   FAULT_FORK_OFFSET=N   fork returns the child's pid plus N in the parent
+//   FAULT_CLOCK_READS=A,B clock returns A, then B, then its own readings
 //   FAULT_WRITE           the program's own write returns -1, errno EIO
 //                         (stdio writes through an internal call, not counted)
 // FAULT_TRACE_WRITE=path appends a record of each of the program's own write
@@ -106,7 +109,9 @@ pid_t fork()
 		errno = EAGAIN;
 		return -1;
 	}
-	return next_fork();
+	pid_t pid = next_fork();
+	const char *offset = getenv("FAULT_FORK_OFFSET");
+	return pid > 0 && offset ? pid + atoi(offset) : pid;
 }
 
 int pipe(int fd[2])
@@ -127,8 +132,31 @@ void *malloc(size_t n)
 	return __libc_malloc(n);
 }
 
+// The nth reading FAULT_CLOCK_READS lists, counted from 1, into *value.
+bool canned_reading(int n, clock_t *value)
+{
+	const char *p = getenv("FAULT_CLOCK_READS");
+	for (int i = 1; p && *p; i++) {
+		char *end;
+		long v = strtol(p, &end, 10);
+		if (end == p)
+			break;
+		if (i == n) {
+			*value = (clock_t)v;
+			return true;
+		}
+		p = *end == ',' ? end + 1 : end;
+	}
+	return false;
+}
+
 clock_t clock()
 {
+	// Counted here, as failing() counts only while its variable is set.
+	static std::atomic<int> reads;
+	clock_t canned;
+	if (canned_reading(reads.fetch_add(1, std::memory_order_relaxed) + 1, &canned))
+		return canned;
 	if (failing("FAULT_CLOCK", clocks))
 		return (clock_t)-1;
 	return next_clock();
