@@ -66,7 +66,8 @@ std::string clock_readings(const verdict &v, const run_result &r)
 	snprintf(text, sizeof text,
 	         "the clock ran faster than the probe: end_t - start_t = %lld (%.6f s), the "
 	         "kernel accounted %.2f s of processor time to the probe",
-	         end - start, (double)(end - start) / per_second, (double)r.seen.cpu / r.seen.hz);
+	         end - start, (double)(end - start) / per_second,
+	         (double)r.seen.cpu / (double)r.seen.hz);
 	return text;
 }
 
