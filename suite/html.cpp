@@ -80,7 +80,7 @@ th,td{border:1px solid #ccc;padding:2px 5px;vertical-align:top;text-align:left}
 thead th{background:#f2f2f2}
 table.platforms td,table.platforms th{font-size:12px}
 table.matrix{width:100%;table-layout:fixed}
-table.matrix col.title{width:17em}
+table.matrix col.title{width:15em}
 table.matrix thead th{font-size:12px;overflow-wrap:anywhere}
 table.matrix tbody th{font-weight:normal;font-size:12px;overflow-wrap:anywhere}
 table.matrix td{font-size:12px}
@@ -88,7 +88,8 @@ td.differs{outline:2px solid #b3261e;outline-offset:-2px;background:#fdf0ef}
 td.none{color:#999}
 summary{cursor:pointer;list-style:none}
 summary::-webkit-details-marker{display:none}
-td.differs summary::before{content:"\2260\a0"}
+td.differs summary{position:relative;padding-right:.7em}
+td.differs summary::after{content:"\2260";position:absolute;right:-2px;top:-3px;font-size:11px}
 details[open]>div{position:absolute;left:0;right:0;z-index:2;background:#fff;
  border:1px solid #888;box-shadow:0 3px 12px #0004;padding:.5em 1em;font-weight:normal;color:#222}
 pre{margin:.3em 0;font:12px/1.35 ui-monospace,monospace;white-space:pre-wrap;overflow-wrap:anywhere}

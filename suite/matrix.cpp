@@ -15,8 +15,9 @@
 namespace
 {
 
-// The records of the files, a column per platform. A platform's name
-// that another file gave already gets its file's name in front.
+// The records of the files, a column per platform. A single platform's
+// record is named after its file; a platform's name that another file
+// gave already gets its file's name in front.
 matrix compared(const std::vector<std::string> &files)
 {
 	matrix m;
@@ -28,12 +29,13 @@ matrix compared(const std::vector<std::string> &files)
 		matrix one;
 		if (!read_records(text, one, why))
 			bad_usage(file + " is no run record: " + why);
-		std::string base = file.ends_with(".json") ? file.substr(0, file.size() - 5) : file;
+		std::string base = file.substr(file.rfind('/') + 1);
+		if (base.ends_with(".json"))
+			base.resize(base.size() - 5);
 		for (column &c : one.platforms) {
-			if (c.name.empty())
-				c.name = base.substr(base.rfind('/') + 1);
-			if (names.count(c.name))
-				c.name = base + "/" + c.name;
+			c.name = c.name.empty()        ? base
+			         : names.count(c.name) ? base + "/" + c.name
+			                               : c.name;
 			for (int n = 2; names.count(c.name); n++)
 				c.name += " (" + std::to_string(n) + ")";
 			names.insert(c.name);

@@ -1,5 +1,6 @@
 // The platforms file: a platform a line, its name, a tab, and the
-// runner's options that make it, written as on the command line. Lines
+// runner's options that make it, written as on the command line (none:
+// this machine as it is, the name alone). Lines
 // that begin with '#' and blank lines are skipped. A relative path is
 // taken from the file's folder; a kernel image may be a pattern, of
 // which the newest match by version is taken.
@@ -60,10 +61,12 @@ platform_line take(const std::string &l, const std::string &folder, int n)
 	p.line = n;
 	std::size_t tab = l.find('\t');
 	p.name = l.substr(0, tab);
-	if (tab == std::string::npos || p.name.find_first_not_of(' ') == std::string::npos)
-		bad_usage("a platform's name, then a tab, then its options");
+	if (p.name.find_first_not_of(' ') == std::string::npos)
+		bad_usage("no platform's name before the tab");
+	if (tab == std::string::npos && p.name.find(' ') != std::string::npos)
+		bad_usage("a tab, not a blank, separates the platform's name from its options");
 	std::vector<std::string> words;
-	if (!split(l.substr(tab + 1), words))
+	if (tab != std::string::npos && !split(l.substr(tab + 1), words))
 		bad_usage("unclosed quote");
 	parse_platform(words, p.o);
 	options &o = p.o;
