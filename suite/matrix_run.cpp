@@ -5,8 +5,8 @@
 // Most platforms cost little processor time, as the 5-second probes
 // sleep; they all start at once. A heavy one (a kernel booted, an
 // emulator) keeps a processor busy, so no more of them run at once than
-// there are processors: more would only wait for one, and a guest's
-// clock runs on whether it gets one or not.
+// there are processors, in the file's order: more would only wait for
+// one, and a guest's clock runs on whether it gets one or not.
 #include "check/file.h"
 #include "suite/matrix.h"
 #include "suite/start.h"
@@ -30,10 +30,12 @@ namespace
 // kernel that never boots, every scenario at its limit under valgrind).
 const double runner_limit = 600;
 
+// The heavy platforms' turns, in the file's order.
 struct gate {
 	std::mutex lock;
 	std::condition_variable freed;
 	int free = 1;
+	int next = 0;  // the turn of the next to start
 };
 
 struct job {
@@ -41,6 +43,7 @@ struct job {
 	std::string self, json;  // the runner's program, and where its record goes
 	int stop_fd;
 	gate *heavy;
+	int turn;  // among the heavy ones
 	column *c;
 	std::atomic<bool> *done;
 };
@@ -75,16 +78,19 @@ std::string last_line(const std::string &text)
 	return text.substr(from == std::string::npos ? 0 : from + 1, end + 1 - (from + 1));
 }
 
-// Waits for a free heavy slot; false when the run was stopped first.
-bool acquire(gate &g)
+// Waits for the turn and a free place; false when the run was stopped
+// first.
+bool acquire(gate &g, int turn)
 {
 	std::unique_lock<std::mutex> hold(g.lock);
-	while (g.free == 0) {
-		g.freed.wait_for(hold, std::chrono::milliseconds(100));
-		if (g.free == 0 && stopped())
+	while (g.free == 0 || g.next != turn) {
+		if (stopped())
 			return false;
+		g.freed.wait_for(hold, std::chrono::milliseconds(100));
 	}
 	g.free--;
+	g.next++;
+	g.freed.notify_all();
 	return true;
 }
 
@@ -94,13 +100,13 @@ void release(gate &g)
 		std::lock_guard<std::mutex> hold(g.lock);
 		g.free++;
 	}
-	g.freed.notify_one();
+	g.freed.notify_all();
 }
 
 void check(job &w)
 {
 	const platform_line &p = *w.p;
-	if (p.heavy && !acquire(*w.heavy)) {
+	if (p.heavy && !acquire(*w.heavy, w.turn)) {
 		w.c->r = troubled(p.plan, outcome::interrupted, stopped_why());
 		return;
 	}
@@ -182,9 +188,11 @@ matrix run_platforms(const std::vector<platform_line> &platforms, int stop_fd)
 	heavy.free = processors > 1 ? (int)processors : 1;
 	std::vector<std::atomic<bool>> done(platforms.size());
 	std::vector<job> jobs;
+	int turns = 0;
 	for (std::size_t i = 0; i < platforms.size(); i++)
 		jobs.push_back({&platforms[i], self(), dir + "/" + std::to_string(i) + ".json",
-		                stop_fd, &heavy, &m.platforms[i], &done[i]});
+		                stop_fd, &heavy, platforms[i].heavy ? turns++ : -1, &m.platforms[i],
+		                &done[i]});
 	// The heavy ones first, so that the slowest start at once.
 	std::vector<pthread_t> threads(jobs.size());
 	std::vector<bool> started(jobs.size());
