@@ -28,7 +28,7 @@ matrix compared(const std::vector<std::string> &files)
 			bad_usage("cannot read the record " + file + ": " + strerror(errno));
 		matrix one;
 		if (!read_records(text, one, why))
-			bad_usage(file + " is no run record: " + why);
+			bad_usage(file + " is no run record: " + std::move(why));
 		std::string base = file.substr(file.rfind('/') + 1);
 		if (base.ends_with(".json"))
 			base.resize(base.size() - 5);

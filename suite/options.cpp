@@ -441,6 +441,7 @@ void parse_platform(const std::vector<std::string> &words, options &o)
 	std::vector<std::string> args = {"probesuite"};
 	args.insert(args.end(), words.begin(), words.end());
 	std::vector<char *> argv;
+	argv.reserve(args.size() + 1);
 	for (std::string &a : args)
 		argv.push_back(a.data());
 	argv.push_back(nullptr);

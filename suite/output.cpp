@@ -25,9 +25,8 @@ bool write_output(int fd, const std::string &path, const std::function<void(FILE
 		return true;
 	int e = 0;
 	FILE *f = nullptr;
-	if (ftruncate(fd, 0) != 0 && errno != EINVAL)  // EINVAL: a pipe or a terminal
-		e = errno;
-	else if (!(f = fdopen(fd, "w")))
+	bool emptied = ftruncate(fd, 0) == 0 || errno == EINVAL;  // EINVAL: a pipe or a terminal
+	if (!emptied || !(f = fdopen(fd, "w")))
 		e = errno;
 	if (f) {
 		write(f);
