@@ -190,7 +190,8 @@ struct running {
 	long long t0 = 0, started = 0;  // before the keeper's fork, and the child's
 	bool notes_open = true, keeper_alive = true, keeper_killed = false;
 	bool ended = false, ending = false, lingered = false;
-	int status = 0;  // the child's wait status, once ended
+	bool passing = false, passed = false;  // the stop, to the child (run_opts.pass_stop)
+	int status = 0;                        // the child's wait status, once ended
 	// The child's clock stands still while this process is stopped and
 	// while the child's processes wait for a processor; the hard limits
 	// are on the clock that stands still only for our own stops.
@@ -498,7 +499,7 @@ void watch(running &x)
 		        {x.streams[1].open ? x.err[0] : -1, POLLIN, 0},
 		        {x.notes_open ? x.notes[0] : -1, POLLIN, 0},
 		        {x.pidfd, POLLIN, 0},
-		        {x.ending ? -1 : o.stop_fd, POLLIN, 0},
+		        {x.ending || x.passing ? -1 : o.stop_fd, POLLIN, 0},
 		        {x.obs.listener, POLLIN, 0},
 		};
 		long long polled = now_ns();
@@ -511,7 +512,9 @@ void watch(running &x)
 			break;
 		}
 		double at = (double)(now_ns() - x.t0) / second;
-		if (p[p_stop].revents) {
+		if (p[p_stop].revents && o.pass_stop) {
+			x.passing = true;
+		} else if (p[p_stop].revents) {
 			r.interrupted = true;
 			x.ending = true;
 			if (!x.ended)
@@ -525,6 +528,10 @@ void watch(running &x)
 			if (p[i].revents)
 				take(x.streams[i], o.keep, at, 1);
 		read_notes(x);
+		if (x.passing && !x.passed && r.pid > 0 && !x.ended) {
+			kill(r.pid, o.pass_stop());  // its end not yet told: still running
+			x.passed = true;
+		}
 		check_keeper(x);
 	}
 }

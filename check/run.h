@@ -26,7 +26,11 @@ struct run_opts {
 	double linger = 1;           // seconds after its end for what it started to end too, alike
 	std::size_t keep = 1 << 20;  // bytes kept of each stream: past it the child is killed
 	int stop_fd = -1;            // once readable, everything is ended as interrupted
-	observe_opts observe;        // which process is the probe, and what it got
+	// Unless this is set: then a readable stop_fd sends the child, once,
+	// the signal it returns, and the child ends in its own time, within
+	// its limits, as if nothing had stopped.
+	int (*pass_stop)() = nullptr;
+	observe_opts observe;  // which process is the probe, and what it got
 };
 
 struct run_result {

@@ -16,6 +16,10 @@ const char usage[] =
         "                  [--repeat N] [--tap] [--junit FILE] [--json FILE] [-q]\n"
         "                  [--expect FILE] [--kernel IMAGE | --ssh DEST [--ssh-option OPT]...]\n"
         "                  [--time-scale F]\n"
+        "       probesuite --platforms FILE [--html FILE] [--tap] [--junit FILE]\n"
+        "                  [--json FILE] [-q]\n"
+        "       probesuite --compare RECORD... [--html FILE] [--tap] [--junit FILE]\n"
+        "                  [--json FILE] [-q]\n"
         "       probesuite --list | --version | --help\n"
         "\n"
         "Runs the ten probes in their standard scenarios, shows each transcript\n"
@@ -66,6 +70,15 @@ const char usage[] =
         "                   scenario gets its contract's bound (20 s for the 5-second\n"
         "                   probes, 5 s for the others) times F, and what a probe\n"
         "                   started gets 1 s times F to end after it\n"
+        "  --platforms FILE check every platform FILE lists, a line each: a name, a\n"
+        "                   tab, the options that make it (--launcher, --dir,\n"
+        "                   --expect, --kernel, ...), side by side; show a matrix\n"
+        "                   of outcomes, a row per scenario, a column per platform,\n"
+        "                   and every cell that differs from the first platform's\n"
+        "  --compare RECORD... show the records of earlier runs (--json files, of one\n"
+        "                   platform or of a matrix) as a matrix, running nothing\n"
+        "  --html FILE      also write the matrix as a web page to FILE, each cell\n"
+        "                   opening its transcript and verdict\n"
         "  -h, --help       show this text\n"
         "\n"
         "Verdicts are in colour when standard output is a terminal and NO_COLOR\n"
@@ -89,6 +102,9 @@ enum {
 	opt_ssh_option,
 	opt_raw,
 	opt_time_scale,
+	opt_platforms,
+	opt_compare,
+	opt_html,
 };
 
 const char shorts[] = "hj:q";
@@ -112,8 +128,49 @@ const struct option longs[] = {
         {"raw", no_argument, nullptr, opt_raw},
         {"time-scale", required_argument, nullptr, opt_time_scale},
         {"help", no_argument, nullptr, 'h'},
+        {"platforms", required_argument, nullptr, opt_platforms},
+        {"compare", required_argument, nullptr, opt_compare},
+        {"html", required_argument, nullptr, opt_html},
         {nullptr, 0, nullptr, 0},
 };
+
+// Whether parse() reads a platform's line of a platforms file, and what
+// each usage error begins with then.
+bool platform_line = false;
+std::string usage_where;
+
+// The option's name as the usage text gives it: "--tap", "-q".
+std::string option_name(int c)
+{
+	if (c == 'q')
+		return "-q";
+	if (c == 'j')
+		return "-j";
+	for (const struct option *l = longs; l->name; l++)
+		if (l->val == c)
+			return std::string("--") + l->name;
+	return "?";
+}
+
+// Whether option c makes or shapes a platform, rather than a report.
+bool makes_platform(int c)
+{
+	switch (c) {
+	case opt_launcher:
+	case opt_only:
+	case opt_dir:
+	case 'j':
+	case opt_repeat:
+	case opt_expect:
+	case opt_kernel:
+	case opt_ssh:
+	case opt_ssh_option:
+	case opt_time_scale:
+		return true;
+	default:
+		return false;
+	}
+}
 
 // Says what getopt_long found wrong with the option it has just read:
 // optopt is the option's code, or 0 when no option has that name.
@@ -155,7 +212,7 @@ int count(const char *name, const char *value)
 }
 
 // The options that do not go together.
-void combined(const options &o)
+void combined(const options &o, int platform_option)
 {
 	const char *away = !o.kernel.empty() ? "--kernel" : !o.ssh.empty() ? "--ssh" : nullptr;
 	if (away && o.repeat > 1)
@@ -166,8 +223,24 @@ void combined(const options &o)
 		bad_usage(std::string("--raw runs here, not with ") + away);
 	if (!o.ssh_options.empty() && o.ssh.empty())
 		bad_usage("--ssh-option needs --ssh");
-	if (!o.junit.empty() && o.junit == o.json)
-		bad_usage("--junit and --json name the same file");
+	for (const std::string *a : {&o.junit, &o.json})
+		for (const std::string *b : {&o.json, &o.html})
+			if (a != b && !a->empty() && *a == *b)
+				bad_usage(option_name(a == &o.junit ? opt_junit : opt_json) +
+				          " and " +
+				          option_name(b == &o.json ? opt_json : opt_html) +
+				          " name the same file");
+	bool matrix = !o.platforms.empty() || !o.compare.empty();
+	if (!o.platforms.empty() && !o.compare.empty())
+		bad_usage("give --platforms or --compare, not both");
+	if (!o.html.empty() && !matrix)
+		bad_usage("--html draws a matrix: give --platforms or --compare");
+	if (matrix && platform_option)
+		bad_usage(option_name(platform_option) +
+		          (o.compare.empty() ? " makes a platform: give it on the platform's line"
+		                             : " makes a platform, and --compare runs none"));
+	if (matrix && (o.list || o.raw))
+		bad_usage(std::string(o.list ? "--list" : "--raw") + " runs no matrix");
 }
 
 // PROBESUITE_BOOT_TIMEOUT and PROBESUITE_ACCEL, for another platform.
@@ -248,15 +321,22 @@ std::string find_program(const std::string &program)
 
 [[noreturn]] void bad_usage(const std::string &why)
 {
-	fprintf(stderr, "probesuite: %s\nTry 'probesuite --help'.\n", why.c_str());
+	fprintf(stderr, "probesuite: %s%s\nTry 'probesuite --help'.\n", usage_where.c_str(),
+	        why.c_str());
 	exit(2);
 }
 
 void parse(int argc, char **argv, options &o)
 {
-	opterr = 0;  // the messages are ours
+	opterr = 0;               // the messages are ours
+	optind = 0;               // from the start, should it have read another line
+	int platform_option = 0;  // one that makes a platform, on the command line
 	for (int c; (c = getopt_long(argc, argv, shorts, longs, nullptr)) != -1;) {
 		std::string value = optarg ? optarg : "";
+		if (c != '?' && c != ':' && platform_line && !makes_platform(c))
+			bad_usage(option_name(c) + " makes no platform");
+		if (makes_platform(c) && !platform_option)
+			platform_option = c;
 		switch (c) {
 		case 'h':
 			fputs(usage, stdout);
@@ -339,13 +419,44 @@ void parse(int argc, char **argv, options &o)
 				          "'");
 			break;
 		}
+		case opt_platforms:
+			o.platforms = value;
+			break;
+		case opt_compare:
+			o.compare.push_back(value);
+			break;
+		case opt_html:
+			o.html = value;
+			break;
 		default:
 			bad_option(argc, argv);
 		}
 	}
+	if (!o.compare.empty())  // and the records after it
+		for (; optind < argc; optind++)
+			o.compare.push_back(argv[optind]);
 	if (optind < argc)
 		bad_usage(std::string("unexpected argument '") + argv[optind] + "'");
-	combined(o);
+	combined(o, platform_option);
 	if (!o.kernel.empty() || !o.ssh.empty())
 		from_environment(o);
+}
+
+void usage_at(const std::string &where)
+{
+	usage_where = where;
+}
+
+void parse_platform(const std::vector<std::string> &words, options &o)
+{
+	std::vector<std::string> args = {"probesuite"};
+	args.insert(args.end(), words.begin(), words.end());
+	std::vector<char *> argv;
+	argv.reserve(args.size() + 1);
+	for (std::string &a : args)
+		argv.push_back(a.data());
+	argv.push_back(nullptr);
+	platform_line = true;
+	parse((int)args.size(), argv.data(), o);
+	platform_line = false;
 }

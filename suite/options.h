@@ -21,7 +21,10 @@ struct options {
 	bool list = false;   // list the scenarios instead of running them
 	int jobs = 4;        // the three 5-second probes side by side, the quick ones beside them
 	int repeat = 1;
-	double time_scale = 1;  // every time limit is multiplied by it
+	double time_scale = 1;             // every time limit is multiplied by it
+	std::string platforms;             // a file of platforms to check side by side
+	std::vector<std::string> compare;  // saved records to show as a matrix, running nothing
+	std::string html;                  // where to write the matrix as a web page
 	// From the environment, for --kernel: PROBESUITE_ACCEL ("tcg", "kvm",
 	// or empty for KVM where it works, else TCG) and PROBESUITE_BOOT_TIMEOUT
 	// (0: each accelerator's own bound).
@@ -32,7 +35,13 @@ struct options {
 // Fills o from the command line and the environment; exits on --help,
 // --version or a usage error.
 void parse(int argc, char **argv, options &o);
+// Fills o from the words of one platform of a platforms file; an option
+// that makes no platform (a report, --platforms itself) is a usage error.
+void parse_platform(const std::vector<std::string> &words, options &o);
 [[noreturn]] void bad_usage(const std::string &why);
+// What every usage error begins with from now on: "FILE:LINE: " while a
+// platforms file is read, else nothing.
+void usage_at(const std::string &where);
 bool split(const std::string &line, std::vector<std::string> &words);
 std::string find_program(const std::string &program);
 

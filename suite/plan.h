@@ -5,6 +5,7 @@
 #define SUITE_PLAN_H
 
 #include "check/contracts.h"
+#include "suite/options.h"
 
 #include <string>
 #include <vector>
@@ -39,5 +40,13 @@ std::string started(const scenario &s);
 // cannot be read, a line without a reason, or a name that is no
 // scenario's is a usage error.
 void read_expectations(const std::string &file, std::vector<scenario> &all);
+
+// The folder the runner's own program is in.
+std::string own_dir();
+
+// Completes o for a run and returns its plan: the probes' folder (by
+// default the runner's own), the launcher's path, and the scenarios
+// chosen, with the expectations file's reasons. Exits on a usage error.
+std::vector<scenario> prepare(options &o);
 
 #endif

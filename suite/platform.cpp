@@ -95,7 +95,8 @@ void need_static(const std::vector<scenario> &plan, const options &o, const char
 	for (const std::string &p : programs)
 		if (!is_static(p, why))
 			bad_usage(p + " cannot go " + where + ": " +
-			          (why + "; " + option + " needs the folder of a static build (see --dir)"));
+			          (why + "; " + option +
+			           " needs the folder of a static build (see --dir)"));
 }
 
 platform this_machine()

@@ -115,6 +115,22 @@ void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, rec
 	f("scenarios", scenarios);
 }
 
+template <class R, class F>
+void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, column>
+{
+	auto &[name, record] = r;
+	f("name", name);
+	f("record", record);
+}
+
+template <class R, class F>
+void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, matrix>
+{
+	auto &[seconds, platforms] = r;
+	f("seconds", seconds);
+	f("platforms", platforms);
+}
+
 template <class T>
 concept described = requires(T &t)
 {
@@ -295,9 +311,8 @@ std::string text(const json &j, int indent)
 	return j.dump(indent, ' ', true, json::error_handler_t::replace);
 }
 
-}  // namespace
-
-std::string json_record(const record &r)
+// The record as json_record writes it.
+json record_json(const record &r)
 {
 	json j = {{"format", 1}};
 	json body = to(r);
@@ -319,22 +334,59 @@ std::string json_record(const record &r)
 			                                : got.seen.why_not;
 		s["run"] = std::move(run);
 	}
-	return text(j, 2) + "\n";
+	return j;
 }
 
-bool read_record(const std::string &text, record &r, std::string &why)
+// The text as a JSON document of format 1; discarded when it is none.
+json document(const std::string &text, std::string &why)
 {
 	json j = json::parse(text, nullptr, false);
 	if (j.is_discarded() || !j.is_object()) {
 		why = "not JSON";
-		return false;
+		return json(json::value_t::discarded);
 	}
 	auto format = j.find("format");
 	if (format == j.end() || *format != 1) {
 		why = "not a record of format 1";
-		return false;
+		return json(json::value_t::discarded);
 	}
-	return from(j, r, why);
+	return j;
+}
+
+}  // namespace
+
+std::string json_record(const record &r)
+{
+	return text(record_json(r), 2) + "\n";
+}
+
+bool read_record(const std::string &text, record &r, std::string &why)
+{
+	json j = document(text, why);
+	return !j.is_discarded() && from(j, r, why);
+}
+
+std::string json_matrix(const matrix &m)
+{
+	json platforms = json::array();
+	for (const column &c : m.platforms)
+		platforms.push_back({{"name", c.name}, {"record", record_json(c.r)}});
+	json j = {{"format", 1}, {"seconds", m.seconds}, {"platforms", std::move(platforms)}};
+	return text(j, 2) + "\n";
+}
+
+bool read_records(const std::string &text, matrix &m, std::string &why)
+{
+	json j = document(text, why);
+	if (j.is_discarded())
+		return false;
+	if (j.contains("platforms"))
+		return from(j, m, why);
+	m.platforms.assign(1, column{});
+	if (!from(j, m.platforms[0].r, why))
+		return false;
+	m.seconds = m.platforms[0].r.seconds;
+	return true;
 }
 
 std::string wire_hello(const platform &p)

@@ -40,10 +40,32 @@ struct record {
 	friend bool operator==(const record &, const record &) = default;
 };
 
+// The records of several platforms checked side by side (--platforms), or
+// brought together from files (--compare): a column each, in order.
+struct column {
+	std::string name;
+	record r;
+
+	friend bool operator==(const column &, const column &) = default;
+};
+
+struct matrix {
+	double seconds = 0;  // the whole matrix's wall time
+	std::vector<column> platforms;
+
+	friend bool operator==(const matrix &, const matrix &) = default;
+};
+
 // The record as one JSON document, and back. read_record is false, with
 // why, for a text that is no such record.
 std::string json_record(const record &r);
 bool read_record(const std::string &text, record &r, std::string &why);
+
+// The matrix as one JSON document, each platform's record as json_record
+// writes it. read_records reads one back, or a single platform's record
+// as a matrix of one column with no name.
+std::string json_matrix(const matrix &m);
+bool read_records(const std::string &text, matrix &m, std::string &why);
 
 // A guest's lines, each one JSON object: who it is, a raw result per
 // scenario, and that it is done.

@@ -14,14 +14,6 @@ std::string padded(const std::string &text, std::size_t shown, std::size_t width
 	return text + std::string(width > shown ? width - shown : 0, ' ');
 }
 
-// The outcome's word, in its colour when the report is in colour.
-std::string painted(outcome o, bool colour)
-{
-	if (!colour)
-		return form(o).word;
-	return form(o).colour + std::string(form(o).word) + "\033[0m";
-}
-
 void transcripts(const record &r, bool colour)
 {
 	bool repeated = r.repeat > 1;
@@ -37,8 +29,8 @@ void transcripts(const record &r, bool colour)
 		printf("\n== %s\n", t.title.c_str());
 		if (repeated && t.shown >= 0)
 			printf("   run %d of %d\n", t.shown + 1, r.repeat);
-		show_stream("stdout", t.got.out, "   ");
-		show_stream("stderr", t.got.err, "   ");
+		show_stream(stdout, "stdout", t.got.out, "   ");
+		show_stream(stdout, "stderr", t.got.err, "   ");
 		printf("   verdict: %s%s%s (%s)\n", painted(t.j.result, colour).c_str(),
 		       t.j.why.empty() ? "" : ": ", t.j.why.c_str(), ending(t.got).c_str());
 		if (repeated)
@@ -112,29 +104,36 @@ void varied(const record &r)
 
 }  // namespace
 
+std::string painted(outcome o, bool colour)
+{
+	if (!colour)
+		return form(o).word;
+	return form(o).colour + std::string(form(o).word) + "\033[0m";
+}
+
 // One stream, a line per row: numbered, control characters escaped and
 // each line's end marked with $, so trailing blanks show.
-void show_stream(const char *name, const std::string &text, const char *lead)
+void show_stream(FILE *f, const char *name, const std::string &text, const char *lead)
 {
 	if (text.empty()) {
-		printf("%s%s: (nothing)\n", lead, name);
+		fprintf(f, "%s%s: (nothing)\n", lead, name);
 		return;
 	}
-	printf("%s%s:\n", lead, name);
+	fprintf(f, "%s%s:\n", lead, name);
 	int line = 1;
 	for (std::size_t at = 0; at < text.size(); line++) {
 		std::size_t nl = text.find('\n', at);
 		bool ended = nl != std::string::npos;
 		std::size_t end = ended ? nl : text.size();
-		printf("%s%4d | ", lead, line);
+		fprintf(f, "%s%4d | ", lead, line);
 		// A piece at a time, so a long line is escaped in little memory;
 		// each without visible's quotes.
 		for (std::size_t from = at; from < end; from += 4096) {
 			std::size_t n = std::min<std::size_t>(4096, end - from);
 			std::string row = visible(text.substr(from, n));
-			fwrite(row.data() + 1, 1, row.size() - 2, stdout);
+			fwrite(row.data() + 1, 1, row.size() - 2, f);
 		}
-		printf("%s\n", ended ? "$" : "   (no newline)");
+		fprintf(f, "%s\n", ended ? "$" : "   (no newline)");
 		at = ended ? nl + 1 : text.size();
 	}
 }
@@ -150,9 +149,8 @@ void report(const record &r, bool quiet, bool colour)
 		varied(r);
 }
 
-int exit_status(const record &r)
+int exit_status(const record &r, int status)
 {
-	int status = 0;
 	for (const tally &t : r.scenarios) {
 		status = worse_status(status, t.j.result);  // interrupted when it never ran
 		for (const auto &[result, n] : t.outcomes)

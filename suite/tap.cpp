@@ -29,7 +29,7 @@ void report_tap(const record &r)
 			printf("# %s: %s (%s)\n", f.word, t.j.why.c_str(), ending(t.got).c_str());
 		else
 			printf("# %s (%s)\n", t.j.why.c_str(), ending(t.got).c_str());
-		show_stream("stdout", t.got.out, "#   ");
-		show_stream("stderr", t.got.err, "#   ");
+		show_stream(stdout, "stdout", t.got.out, "#   ");
+		show_stream(stdout, "stderr", t.got.err, "#   ");
 	}
 }

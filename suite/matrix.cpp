@@ -1,0 +1,112 @@
+// The platform matrix's run: the platforms of a file checked side by side,
+// or saved records brought together, then reported as one matrix.
+#include "suite/matrix.h"
+#include "check/file.h"
+#include "suite/report.h"
+#include "suite/start.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <unistd.h>
+
+namespace
+{
+
+// The records of the files, a column per platform. A single platform's
+// record is named after its file; a platform's name that another file
+// gave already gets its file's name in front.
+matrix compared(const std::vector<std::string> &files)
+{
+	matrix m;
+	std::set<std::string> names;
+	for (const std::string &file : files) {
+		std::string text, why;
+		if (!read_file(file, text))
+			bad_usage("cannot read the record " + file + ": " + strerror(errno));
+		matrix one;
+		if (!read_records(text, one, why))
+			bad_usage(file + " is no run record: " + std::move(why));
+		std::string base = file.substr(file.rfind('/') + 1);
+		if (base.ends_with(".json"))
+			base.resize(base.size() - 5);
+		for (column &c : one.platforms) {
+			c.name = c.name.empty()        ? base
+			         : names.count(c.name) ? base + "/" + c.name
+			                               : c.name;
+			for (int n = 2; names.count(c.name); n++)
+				c.name += " (" + std::to_string(n) + ")";
+			names.insert(c.name);
+			m.platforms.push_back(std::move(c));
+		}
+		m.seconds = std::max(m.seconds, one.seconds);
+	}
+	return m;
+}
+
+}  // namespace
+
+std::vector<std::string> rows(const matrix &m)
+{
+	std::vector<std::string> titles;
+	std::set<std::string> seen;
+	for (const column &c : m.platforms)
+		for (const tally &t : c.r.scenarios)
+			if (seen.insert(t.title).second)
+				titles.push_back(t.title);
+	return titles;
+}
+
+const tally *cell(const column &c, const std::string &title)
+{
+	for (const tally &t : c.r.scenarios)
+		if (t.title == title)
+			return &t;
+	return nullptr;
+}
+
+std::vector<difference> differences(const matrix &m)
+{
+	std::vector<difference> found;
+	if (m.platforms.empty())
+		return found;
+	for (const std::string &title : rows(m)) {
+		const tally *ref = cell(m.platforms[0], title);
+		for (std::size_t i = 1; ref && i < m.platforms.size(); i++) {
+			const tally *t = cell(m.platforms[i], title);
+			if (!t || t->j.result == ref->j.result)
+				continue;
+			found.push_back({m.platforms[i].name, title, t,
+			                 form(t->j.result).listed_reason ? t->j.listed : t->j.why});
+		}
+	}
+	return found;
+}
+
+int run_matrix(options &o)
+{
+	std::vector<platform_line> platforms;
+	matrix m;
+	if (!o.platforms.empty())
+		platforms = read_platforms(o.platforms);
+	else
+		m = compared(o.compare);
+	int junit = open_output(o.junit), json = open_output(o.json), html = open_output(o.html);
+	if (!platforms.empty())
+		m = run_platforms(platforms, stop_fd());
+
+	record flat = flattened(m);
+	int status = matrix_status(m);
+	bool written = write_output(junit, o.junit, [&](FILE *f) { report_junit(f, flat); });
+	written &= write_output(json, o.json, [&](FILE *f) { fputs(json_matrix(m).c_str(), f); });
+	written &= write_output(html, o.html, [&](FILE *f) { report_html(f, m); });
+	if (!written)
+		status = status_output;
+	if (o.tap)
+		report_tap(flat);
+	else
+		report_matrix(m, o.quiet, isatty(1) && !getenv("NO_COLOR"));
+	return status;
+}
