@@ -1,9 +1,7 @@
-// The platform matrix's run: the platforms of a file checked side by side,
-// or saved records brought together, then reported as one matrix.
+// The platform matrix: the rows and the cells, what differs from the
+// reference, and saved records brought together as one.
 #include "suite/matrix.h"
 #include "check/file.h"
-#include "suite/report.h"
-#include "suite/start.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,42 +9,6 @@
 #include <cstring>
 #include <set>
 #include <unistd.h>
-
-namespace
-{
-
-// The records of the files, a column per platform. A single platform's
-// record is named after its file; a platform's name that another file
-// gave already gets its file's name in front.
-matrix compared(const std::vector<std::string> &files)
-{
-	matrix m;
-	std::set<std::string> names;
-	for (const std::string &file : files) {
-		std::string text, why;
-		if (!read_file(file, text))
-			bad_usage("cannot read the record " + file + ": " + strerror(errno));
-		matrix one;
-		if (!read_records(text, one, why))
-			bad_usage(file + " is no run record: " + std::move(why));
-		std::string base = file.substr(file.rfind('/') + 1);
-		if (base.ends_with(".json"))
-			base.resize(base.size() - 5);
-		for (column &c : one.platforms) {
-			c.name = c.name.empty()        ? base
-			         : names.count(c.name) ? base + "/" + c.name
-			                               : c.name;
-			for (int n = 2; names.count(c.name); n++)
-				c.name += " (" + std::to_string(n) + ")";
-			names.insert(c.name);
-			m.platforms.push_back(std::move(c));
-		}
-		m.seconds = std::max(m.seconds, one.seconds);
-	}
-	return m;
-}
-
-}  // namespace
 
 std::vector<std::string> rows(const matrix &m)
 {
@@ -85,28 +47,30 @@ std::vector<difference> differences(const matrix &m)
 	return found;
 }
 
-int run_matrix(options &o)
+matrix compared(const std::vector<std::string> &files)
 {
-	std::vector<platform_line> platforms;
 	matrix m;
-	if (!o.platforms.empty())
-		platforms = read_platforms(o.platforms);
-	else
-		m = compared(o.compare);
-	int junit = open_output(o.junit), json = open_output(o.json), html = open_output(o.html);
-	if (!platforms.empty())
-		m = run_platforms(platforms, stop_fd());
-
-	record flat = flattened(m);
-	int status = matrix_status(m);
-	bool written = write_output(junit, o.junit, [&](FILE *f) { report_junit(f, flat); });
-	written &= write_output(json, o.json, [&](FILE *f) { fputs(json_matrix(m).c_str(), f); });
-	written &= write_output(html, o.html, [&](FILE *f) { report_html(f, m); });
-	if (!written)
-		status = status_output;
-	if (o.tap)
-		report_tap(flat);
-	else
-		report_matrix(m, o.quiet, isatty(1) && !getenv("NO_COLOR"));
-	return status;
+	std::set<std::string> names;
+	for (const std::string &file : files) {
+		std::string text, why;
+		if (!read_file(file, text))
+			bad_usage("cannot read the record " + file + ": " + strerror(errno));
+		matrix one;
+		if (!read_records(text, one, why))
+			bad_usage(file + " is no run record: " + std::move(why));
+		std::string base = file.substr(file.rfind('/') + 1);
+		if (base.ends_with(".json"))
+			base.resize(base.size() - 5);
+		for (column &c : one.platforms) {
+			c.name = c.name.empty()        ? base
+			         : names.count(c.name) ? base + "/" + c.name
+			                               : c.name;
+			for (int n = 2; names.count(c.name); n++)
+				c.name += " (" + std::to_string(n) + ")";
+			names.insert(c.name);
+			m.platforms.push_back(std::move(c));
+		}
+		m.seconds = std::max(m.seconds, one.seconds);
+	}
+	return m;
 }

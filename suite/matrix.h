@@ -40,6 +40,11 @@ matrix run_platforms(const std::vector<platform_line> &platforms, int stop_fd);
 // status.
 int run_matrix(options &o);
 
+// The records of the files, a column per platform. A single platform's
+// record is named after its file; a platform's name that another file gave
+// already gets its file's name in front.
+matrix compared(const std::vector<std::string> &files);
+
 // Every scenario's title, each once, in the order the platforms give them.
 std::vector<std::string> rows(const matrix &m);
 // The platform's tally of the scenario with this title; null for none.
