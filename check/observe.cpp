@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -314,8 +315,10 @@ std::vector<pid_t> children_of(pid_t pid)
 	return v;
 }
 
-// Each child of a process whose namespace is depth deep: its pid there,
-// and its wait status when it has already ended.
+// Each child of a process whose namespace is depth deep that wait() can
+// report: its pid there, and its wait status when it has already ended.
+// (A child that signals its end otherwise than with SIGCHLD, field 38 of
+// its stat, is no child to wait(): a sanitizer's helper task, say.)
 std::vector<observer::offspring> children_at(pid_t pid, std::size_t depth)
 {
 	std::vector<observer::offspring> v;
@@ -325,6 +328,8 @@ std::vector<observer::offspring> children_at(pid_t pid, std::size_t depth)
 		if (ns.size() < depth || depth == 0)
 			continue;
 		std::vector<std::string> f = stat_fields(dir);
+		if (f.size() > 35 && atoi(f[35].c_str()) != SIGCHLD)
+			continue;
 		// Field 52, its exit code as wait() reports it, once a zombie.
 		int status = f.size() > 49 && f[0] == "Z" ? atoi(f[49].c_str()) : -1;
 		v.push_back({here, (pid_t)ns[depth - 1], status});
