@@ -10,6 +10,7 @@
 #include "check/file.h"
 #include "suite/options.h"
 #include "suite/plan.h"
+#include "suite/text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -61,15 +62,6 @@ void read_expectations(const std::string &file, std::vector<scenario> &all)
 		bad_usage("cannot read the expectations file " + file + ": " + strerror(errno));
 
 	std::map<const scenario *, int> first;
-	int n = 0;
-	for (std::size_t at = 0; at < text.size();) {
-		std::size_t nl = text.find('\n', at);
-		if (nl == std::string::npos)
-			nl = text.size();
-		std::string l = text.substr(at, nl - at);
-		at = nl + 1;
-		n++;
-		if (!trim(l).empty() && l[0] != '#')
-			take(l, file, n, all, first);
-	}
+	for (const auto &[n, l] : meant_lines(text))
+		take(l, file, n, all, first);
 }

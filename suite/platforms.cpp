@@ -98,18 +98,7 @@ std::vector<platform_line> read_platforms(const std::string &file)
 	                                                : file.substr(0, slash);
 	std::vector<platform_line> platforms;
 	std::map<std::string, int> named;
-	int n = 0;
-	for (std::size_t at = 0; at < text.size();) {
-		std::size_t nl = text.find('\n', at);
-		if (nl == std::string::npos)
-			nl = text.size();
-		std::string l = text.substr(at, nl - at);
-		at = nl + 1;
-		n++;
-		if (!l.empty() && l.back() == '\r')
-			l.pop_back();
-		if (l.find_first_not_of(" \t") == std::string::npos || l[0] == '#')
-			continue;
+	for (const auto &[n, l] : meant_lines(text)) {
 		usage_at(file + ":" + std::to_string(n) + ": ");
 		platform_line p = take(l, folder, n);
 		if (named.count(p.name))

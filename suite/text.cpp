@@ -62,3 +62,22 @@ std::string shell_words(const std::vector<std::string> &words)
 	}
 	return line;
 }
+
+std::vector<std::pair<int, std::string>> meant_lines(const std::string &text)
+{
+	std::vector<std::pair<int, std::string>> lines;
+	int n = 0;
+	for (std::size_t at = 0; at < text.size();) {
+		std::size_t nl = text.find('\n', at);
+		if (nl == std::string::npos)
+			nl = text.size();
+		std::string l = text.substr(at, nl - at);
+		at = nl + 1;
+		n++;
+		if (!l.empty() && l.back() == '\r')
+			l.pop_back();
+		if (l.find_first_not_of(" \t") != std::string::npos && l[0] != '#')
+			lines.emplace_back(n, std::move(l));
+	}
+	return lines;
+}

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 // x with the given number of decimals: fixed(2.5, 1) is "2.5".
@@ -24,5 +25,10 @@ std::string counted(long n, const char *one, const char *many);
 
 // words as a shell or split() reads them back: each in single quotes.
 std::string shell_words(const std::vector<std::string> &words);
+
+// The lines of a file's text that hold something, each with its number
+// from 1: blank lines and those that begin with '#' left out, and a
+// carriage return at a line's end.
+std::vector<std::pair<int, std::string>> meant_lines(const std::string &text);
 
 #endif
