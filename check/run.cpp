@@ -276,7 +276,10 @@ void settle(running &x, const sighting &s)
 		          " to the probe";
 	else if (!direct && r.seen.ran)
 		r.setup = premise_failed(x);
-	else if (!direct && s.no_sign)
+	// No sign of the probe, and nothing printed: it never ran. (What
+	// printed is judged, and an ok then says the probe was not seen: a
+	// sandbox's kernel may run it out of sight.)
+	else if (!direct && s.no_sign && (failed_start || (r.out_total == 0 && r.err_total == 0)))
 		r.setup = failed_start ? "the launcher could not start the probe (exit " +
 		                                 std::to_string(r.code) + ")"
 		                       : "the launcher ended without running the probe (" +
