@@ -18,7 +18,6 @@
 #include <sys/random.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <termios.h>
 #include <unistd.h>
 

@@ -37,7 +37,7 @@ struct queue {
 	// Relaxed: next only hands out indexes, and done only counts for the
 	// progress line; the tasks were all made before any worker started.
 	std::atomic<std::size_t> next{0}, done{0};
-	std::vector<std::atomic<int>> slow_done;  // runs of each scenario done
+	std::vector<std::atomic<int>> runs_done;  // of each scenario
 };
 
 void *work(void *arg)
@@ -47,7 +47,7 @@ void *work(void *arg)
 	     (n = q->next.fetch_add(1, std::memory_order_relaxed)) < q->tasks.size();) {
 		const task &t = q->tasks[n];
 		(*q->take)(t.i, t.nth, play((*q->plan)[t.i], *q->o, q->stop_fd));
-		q->slow_done[t.i].fetch_add(1, std::memory_order_relaxed);
+		q->runs_done[t.i].fetch_add(1, std::memory_order_relaxed);
 		q->done.fetch_add(1, std::memory_order_relaxed);
 	}
 	return nullptr;
@@ -58,7 +58,7 @@ void show_progress(const queue &q, std::chrono::steady_clock::time_point t0)
 	std::string waiting;
 	for (std::size_t i = 0; i < q.plan->size(); i++)
 		if ((*q.plan)[i].slow &&
-		    q.slow_done[i].load(std::memory_order_relaxed) < q.o->repeat)
+		    q.runs_done[i].load(std::memory_order_relaxed) < q.o->repeat)
 			waiting += (waiting.empty() ? "" : ", ") + (*q.plan)[i].probe;
 	printf("\r[%zu/%zu done, %s s] %s%s\033[K", q.done.load(std::memory_order_relaxed),
 	       q.tasks.size(), fixed(seconds_since(t0), 1).c_str(),

@@ -9,7 +9,6 @@
 //	vm	--kernel /boot/vmlinuz-*-cloud-amd64 --dir ../build/static
 #include "check/file.h"
 #include "suite/matrix.h"
-#include "suite/platform.h"
 #include "suite/runs.h"
 #include "suite/text.h"
 
@@ -77,10 +76,7 @@ platform_line take(const std::string &l, const std::string &folder, int n)
 	if (!o.launcher.empty() && o.launcher[0].find('/') != std::string::npos)
 		o.launcher[0] = from_folder(folder, o.launcher[0]);
 	p.plan = prepare(o);
-	if (!o.kernel.empty())
-		check_vm_usage(p.plan, o);
-	if (!o.ssh.empty())
-		need_static(p.plan, o, "to another machine", "--ssh");
+	check_away_usage(p.plan, o);
 	p.heavy = heavy(o);
 	return p;
 }

@@ -56,10 +56,7 @@ int main(int argc, char **argv)
 		list(plan, o);
 		return finish(0, st.stdout_closed);
 	}
-	if (!o.kernel.empty())
-		check_vm_usage(plan, o);
-	if (!o.ssh.empty())
-		need_static(plan, o, "to another machine", "--ssh");
+	check_away_usage(plan, o);
 	int junit = open_output(o.junit), json = open_output(o.json);
 	if (guest >= 0) {
 		run_as_guest(guest, plan, o, stop_fd());

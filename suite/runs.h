@@ -30,8 +30,9 @@ double run_here(const std::vector<scenario> &plan, const options &o, int stop_fd
 double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_fd,
                  const take_run &take, platform &on);
 
-// Usage errors of --kernel, found before anything runs or is written.
-void check_vm_usage(const std::vector<scenario> &plan, const options &o);
+// Usage errors of --kernel and --ssh, found before anything runs or is
+// written.
+void check_away_usage(const std::vector<scenario> &plan, const options &o);
 
 // ssh.cpp: runs the plan on the machine o.ssh names, with the static
 // programs of o.dir; as run_in_vm.

@@ -108,11 +108,14 @@ std::vector<std::string> accelerators(const options &o, bool uml)
 
 }  // namespace
 
-void check_vm_usage(const std::vector<scenario> &plan, const options &o)
+void check_away_usage(const std::vector<scenario> &plan, const options &o)
 {
-	if (access(o.kernel.c_str(), R_OK) != 0)
+	if (!o.kernel.empty() && access(o.kernel.c_str(), R_OK) != 0)
 		bad_usage("cannot read the kernel image " + o.kernel + ": " + strerror(errno));
-	need_static(plan, o, "into the guest", "--kernel");
+	if (!o.kernel.empty())
+		need_static(plan, o, "into the guest", "--kernel");
+	if (!o.ssh.empty())
+		need_static(plan, o, "to another machine", "--ssh");
 }
 
 double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_fd,
