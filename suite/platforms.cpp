@@ -114,11 +114,8 @@ std::vector<std::string> platform_args(const options &o)
 	std::vector<std::string> a = {"--dir", o.dir, "-j", std::to_string(o.jobs)};
 	if (!o.launcher.empty())
 		a.insert(a.end(), {"--launcher", shell_words(o.launcher)});
-	std::string only;
-	for (const std::string &name : o.only)
-		only += (only.empty() ? "" : ",") + name;
-	if (!only.empty())
-		a.insert(a.end(), {"--only", only});
+	if (!o.only.empty())
+		a.insert(a.end(), {"--only", joined(o.only, ",")});
 	if (o.repeat > 1)
 		a.insert(a.end(), {"--repeat", std::to_string(o.repeat)});
 	if (!o.expect.empty())

@@ -63,10 +63,7 @@ double run_over_ssh(const std::vector<scenario> &plan, const options &o, int sto
 			names.push_back(s.probe);
 			add(o.dir + "/" + s.probe, "probes/" + s.probe);
 		}
-	std::string only;
-	for (const std::string &n : names)
-		only += (only.empty() ? "" : ",") + n;
-	std::vector<std::string> args = {"--only",       only,
+	std::vector<std::string> args = {"--only",       joined(names, ","),
 	                                 "-j",           std::to_string(o.jobs),
 	                                 "--time-scale", fixed(o.time_scale, 6)};
 	if (!o.launcher.empty())

@@ -36,14 +36,6 @@ void add_choices(const std::string &pat, choice_map &c)
 	}
 }
 
-std::string joined(const std::vector<std::string> &words)
-{
-	std::string j;
-	for (const std::string &w : words)
-		j += (j.empty() ? "" : " or ") + w;
-	return j;
-}
-
 }  // namespace
 
 // The values r's stdout gave the fields that may vary: each named choice,
@@ -74,10 +66,10 @@ values varying(const scenario &s, const run_result &r, const verdict &v)
 			if (alt == bound->second ||
 			    match(out, r.out, {{"pid", pid}, {name, alt}}).ok)
 				fits.push_back(alt);
-		seen.emplace_back(name, joined(fits));
+		seen.emplace_back(name, joined(fits, " or "));
 	}
 	if (names.size() > 1)
-		seen.emplace_back("printed last", joined(v.last));
+		seen.emplace_back("printed last", joined(v.last, " or "));
 	return seen;
 }
 

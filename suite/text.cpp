@@ -81,3 +81,11 @@ std::vector<std::pair<int, std::string>> meant_lines(const std::string &text)
 	}
 	return lines;
 }
+
+std::string joined(const std::vector<std::string> &words, const char *sep)
+{
+	std::string j;
+	for (const std::string &w : words)
+		j += (j.empty() ? "" : sep) + w;
+	return j;
+}

@@ -23,6 +23,9 @@ bool is_utf8(const std::string &t);
 // "1 process", "2 processes"
 std::string counted(long n, const char *one, const char *many);
 
+// words with sep between them: joined({"a", "b"}, ",") is "a,b".
+std::string joined(const std::vector<std::string> &words, const char *sep);
+
 // words as a shell or split() reads them back: each in single quotes.
 std::string shell_words(const std::vector<std::string> &words);
 
