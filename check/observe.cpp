@@ -1,5 +1,6 @@
 #include "check/observe.h"
 #include "check/file.h"
+#include "check/keeper.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,13 +28,11 @@
 namespace
 {
 
-using note = child_note;
-
 const int first = -1;
 
-void send_note(const observer &w, const note &n, int fd)
+void send_note(const observer &w, const child_note &n, int fd)
 {
-	iovec io = {const_cast<note *>(&n), sizeof n};
+	iovec io = {const_cast<child_note *>(&n), sizeof n};
 	alignas(cmsghdr) char room[CMSG_SPACE(sizeof(int))] = {};
 	msghdr m = {};
 	m.msg_iov = &io;
@@ -58,7 +57,7 @@ void send_note(const observer &w, const note &n, int fd)
 
 // Reads a note; the listener, when one came with it, into *fd. 0 at the
 // end, -1 on an error or when nothing is there yet.
-ssize_t recv_note(const observer &w, note &n, int *fd, int flags)
+ssize_t recv_note(const observer &w, child_note &n, int *fd, int flags)
 {
 	iovec io = {&n, sizeof n};
 	alignas(cmsghdr) char room[CMSG_SPACE(sizeof(int))] = {};
@@ -213,7 +212,7 @@ const char *limit_name(long resource)
 	                                                                        : "a resource";
 }
 
-std::string failed(const note &n, const std::string &program)
+std::string failed(const child_note &n, const std::string &program)
 {
 	std::string why = strerror(n.err);
 	switch (n.step) {
@@ -301,15 +300,8 @@ std::vector<pid_t> children_of(pid_t pid)
 	while (dirent *e = readdir(d)) {
 		if (e->d_name[0] == '.')
 			continue;
-		std::string list = slurp(task + "/" + e->d_name + "/children");
-		for (const char *p = list.c_str(); *p;) {
-			char *next;
-			long k = strtol(p, &next, 10);
-			if (next == p)
-				break;
-			v.push_back((pid_t)k);
-			p = next;
-		}
+		std::string list = task + "/" + e->d_name + "/children";
+		each_child(list.c_str(), [&](pid_t c) { v.push_back(c); });
 	}
 	closedir(d);
 	return v;
@@ -534,7 +526,7 @@ bool observe_prepare(observer &w, const observe_opts &o, const std::string &prog
 
 void observe_child(observer &w)
 {
-	note n = {first, 0, 0, 0};
+	child_note n = {first, 0, 0, 0};
 	int fd = -1;
 	if (!w.install)
 		n.err = -1;
@@ -564,7 +556,7 @@ void observe_started(observer &w)
 {
 	close(w.child);
 	w.child = -1;
-	note n = {};
+	child_note n = {};
 	int fd = -1;
 	ssize_t k = recv_note(w, n, &fd, 0);
 	if (k <= 0) {
@@ -619,7 +611,7 @@ bool observe_serve(observer &w, short revents)
 sighting observe_end(observer &w, pid_t child)
 {
 	sighting s;
-	note n = {};
+	child_note n = {};
 	int fd = -1;
 	if (!w.failed && w.setup.empty() && w.parent >= 0 &&
 	    recv_note(w, n, &fd, MSG_DONTWAIT) > 0 && n.step != first)
