@@ -47,6 +47,9 @@ struct tally {
 	friend bool operator==(const tally &, const tally &) = default;
 };
 
+// A tally for each scenario of the plan, none of its runs made yet.
+std::vector<tally> tallies(const std::vector<scenario> &plan);
+
 // Counts the nth run of a scenario into t.
 void fold(tally &t, int nth, run_result &&r, judgement &&j, const values &seen);
 

@@ -53,12 +53,9 @@ struct job {
 record troubled(const std::vector<scenario> &plan, outcome o, const std::string &why)
 {
 	record r;
-	for (const scenario &s : plan) {
-		tally &t = r.scenarios.emplace_back();
-		t.title = title(s);
-		t.probe = s.probe;
-		t.j = {o, why, s.listed};
-	}
+	r.scenarios = tallies(plan);
+	for (std::size_t i = 0; i < plan.size(); i++)
+		r.scenarios[i].j = {o, why, plan[i].listed};
 	return r;
 }
 

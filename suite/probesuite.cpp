@@ -72,11 +72,7 @@ int main(int argc, char **argv)
 	r.on = here(plan, o);
 	r.on.limits = st.limits;
 	r.repeat = o.repeat;
-	for (const scenario &s : plan) {
-		tally &t = r.scenarios.emplace_back();
-		t.title = title(s);
-		t.probe = s.probe;
-	}
+	r.scenarios = tallies(plan);
 	std::mutex lock;  // over r's scenarios
 	take_run take = [&](std::size_t i, int nth, run_result &&got) {
 		verdict v;

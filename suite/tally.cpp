@@ -73,6 +73,16 @@ values varying(const scenario &s, const run_result &r, const verdict &v)
 	return seen;
 }
 
+std::vector<tally> tallies(const std::vector<scenario> &plan)
+{
+	std::vector<tally> v(plan.size());
+	for (std::size_t i = 0; i < plan.size(); i++) {
+		v[i].title = title(plan[i]);
+		v[i].probe = plan[i].probe;
+	}
+	return v;
+}
+
 void fold(tally &t, int nth, run_result &&r, judgement &&j, const values &seen)
 {
 	t.runs++;
