@@ -217,7 +217,9 @@ protected:
 		       "printf 'Starting of the program, start_t = 837\\nGoing to scan a "
 		       "big loop, start_t = 837\\nEnd of the big loop, end_t = 853\\nTotal "
 		       "time taken by CPU: 0\\nExiting of the program...\\n'\n");
-		script("inherit", "(exit 3) & exec \"$1\"\n");
+		// (The child ends once the probe runs: the launcher, not the probe,
+		// has a handler for its SIGCHLD.)
+		script("inherit", "(sleep 1; exit 3) & exec \"$1\"\n");
 		// A probe directory whose selfreport prints its parent's pid.
 		ASSERT_EQ(mkdir((dir + "/probes").c_str(), 0755), 0);
 		ASSERT_EQ(symlink(OTHERPID, (dir + "/probes/selfreport").c_str()), 0);
