@@ -535,9 +535,9 @@ void observe_child(observer &w)
 	else {
 		// SPEC_ALLOW: where the kernel would turn on its speculative store
 		// bypass mitigation for filtered tasks, the probe must run as unfiltered.
-		// WAIT_KILLABLE_RECV (Linux 5.19): once the runner holds a call, a
-		// signal cannot interrupt it, as none can interrupt an unheld
-		// execve, getpid or exit_group. Older kernels refuse the flag.
+		// WAIT_KILLABLE_RECV (Linux 5.19): once the runner has received a
+		// call, only a fatal signal cuts it short, as with an execve, getpid
+		// or exit_group nobody holds. Older kernels refuse the flag.
 		sock_fprog p = {(unsigned short)(sizeof w.filter / sizeof *w.filter), w.filter};
 		unsigned long flags =
 		        SECCOMP_FILTER_FLAG_NEW_LISTENER | SECCOMP_FILTER_FLAG_SPEC_ALLOW;
