@@ -27,6 +27,16 @@ protected:
 			ASSERT_EQ(symlink(program, (dir + "/" + name).c_str()), 0) << name;
 	}
 
+	// The static runner as dir's probesuite: this one when it is static;
+	// false where none could be built (with a sanitizer).
+	bool put_guest_runner()
+	{
+		if (std::string(GUEST_RUNNER).empty() && !names_no_loader(suite_path))
+			return false;
+		std::string runner = names_no_loader(suite_path) ? suite_path : GUEST_RUNNER;
+		return symlink(runner.c_str(), (dir + "/probesuite").c_str()) == 0;
+	}
+
 	// Debian's user-mode Linux kernel.
 	static inline const std::string uml = "/usr/bin/linux.uml";
 
@@ -233,14 +243,25 @@ std::string verdicts(const std::string &json)
 	return r.out;
 }
 
+// A hung probe is ended in the guest at its limit times --time-scale, as
+// here.
+TEST_F(Kernel, TimeScaleReachesTheGuest)
+{
+	if (!put_guest_runner())
+		GTEST_SKIP() << "a sanitizer cannot link the static runner a guest needs";
+	ASSERT_EQ(symlink(STANDIN, (dir + "/reapcheck").c_str()), 0);  // it hangs
+	run_result r =
+	        suite({"--kernel", uml, "--dir", dir, "--only", "reapcheck", "--time-scale", "2"});
+	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << r.err;
+	EXPECT_TRUE(has(r.out, "timed out after 10.")) << r.out;
+}
+
 // Probes that leave a process running, write past the bound, die by a
 // signal, kill their parent or hang: judged in the guest as here.
 TEST_F(Kernel, StandInsAreJudgedInTheGuestAsHere)
 {
-	if (std::string(GUEST_RUNNER).empty() && !names_no_loader(suite_path))
+	if (!put_guest_runner())
 		GTEST_SKIP() << "a sanitizer cannot link the static runner a guest needs";
-	std::string runner = names_no_loader(suite_path) ? suite_path : GUEST_RUNNER;
-	ASSERT_EQ(symlink(runner.c_str(), (dir + "/probesuite").c_str()), 0);
 	std::string probes = "ductopen,tickspan,raiseprint,selfreport,reapcheck";
 	for (std::size_t from = 0; from < probes.size();) {
 		std::size_t comma = std::min(probes.find(',', from), probes.size());
