@@ -253,7 +253,11 @@ TEST_F(Kernel, TimeScaleReachesTheGuest)
 	run_result r =
 	        suite({"--kernel", uml, "--dir", dir, "--only", "reapcheck", "--time-scale", "2"});
 	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << r.err;
-	EXPECT_TRUE(has(r.out, "timed out after 10.")) << r.out;
+	// 10 s, give or take the guest's clock and load; unscaled, 5 s.
+	std::size_t at = r.out.find("timed out after ");
+	ASSERT_NE(at, std::string::npos) << r.out;
+	double after = strtod(r.out.c_str() + at + 16, nullptr);
+	EXPECT_GT(after, 8) << r.out;
 }
 
 // Probes that leave a process running, write past the bound, die by a
