@@ -145,7 +145,8 @@ double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_f
 	bool kvm_failed = false;
 	std::string accel;
 	bounds b{};
-	b.run *= o.time_scale;  // the guest's limits are scaled as here
+	if (o.time_scale > 1)
+		b.run *= o.time_scale;  // the guest's limits are scaled as here
 	std::string token = guest_token();
 	if (!make_initramfs(initramfs, plan, o, token, why)) {
 		why = "cannot make the initramfs: " + why;
