@@ -26,15 +26,8 @@ std::string html(const std::string &text)
 			i++;
 			continue;
 		}
-		char c = text[i];
-		if (c == '&')
-			h += "&amp;";
-		else if (c == '<')
-			h += "&lt;";
-		else if (c == '>')
-			h += "&gt;";
-		else if (c == '"')
-			h += "&quot;";
+		if (const char *e = markup_entity(text[i]))
+			h += e;
 		else
 			h += text.substr(i, n);
 		i += n;

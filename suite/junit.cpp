@@ -28,14 +28,8 @@ std::string xml(const std::string &text, bool attribute = false)
 			continue;
 		}
 		i++;
-		if (c == '&')
-			x += "&amp;";
-		else if (c == '<')
-			x += "&lt;";
-		else if (c == '>')
-			x += "&gt;";
-		else if (c == '"')
-			x += "&quot;";
+		if (const char *e = markup_entity((char)c))
+			x += e;
 		else if (c == '\r' || (attribute && (c == '\n' || c == '\t')))
 			x += "&#" + std::to_string(c) + ";";  // else a parser reads a blank
 		else if (c < 0x20 && c != '\n' && c != '\t')

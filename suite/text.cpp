@@ -14,6 +14,22 @@ double seconds_since(std::chrono::steady_clock::time_point t0)
 	return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
+const char *markup_entity(char c)
+{
+	switch (c) {
+	case '&':
+		return "&amp;";
+	case '<':
+		return "&lt;";
+	case '>':
+		return "&gt;";
+	case '"':
+		return "&quot;";
+	default:
+		return nullptr;
+	}
+}
+
 std::size_t utf8_length(const std::string &t, std::size_t i, unsigned long *code)
 {
 	unsigned char c = t[i];

@@ -20,6 +20,10 @@ std::size_t utf8_length(const std::string &t, std::size_t i, unsigned long *code
 
 bool is_utf8(const std::string &t);
 
+// The entity HTML and XML both need for c ("&amp;" for '&', and so for
+// '<', '>' and '"'); null for any other character.
+const char *markup_entity(char c);
+
 // "1 process", "2 processes"
 std::string counted(long n, const char *one, const char *many);
 
