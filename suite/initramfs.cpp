@@ -82,8 +82,8 @@ bool make_initramfs(const std::string &path, const std::vector<scenario> &plan, 
 	std::string args = token + '\0' + "--dir" + '\0' + "/" GUEST_DIR + '\0';
 	if (!o.only.empty())
 		args += std::string("--only") + '\0' + joined(o.only, ",") + '\0';
-	args += std::string("-j") + '\0' + std::to_string(o.jobs) + '\0';
-	args += std::string("--time-scale") + '\0' + fixed(o.time_scale, 6) + '\0';
+	for (const std::string &w : limit_options(o))
+		args += w + '\0';
 	if (!o.launcher.empty()) {
 		// The guest has no search path: the launcher goes where it is here.
 		char *full = realpath(o.launcher[0].c_str(), nullptr);

@@ -1,6 +1,7 @@
 // The runner's command line.
 #include "suite/options.h"
 #include "suite/outcome.h"
+#include "suite/text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -300,6 +301,11 @@ bool split(const std::string &line, std::vector<std::string> &words)
 }
 
 // The path of program as the shell would find it; empty when there is none.
+std::vector<std::string> limit_options(const options &o)
+{
+	return {"-j", std::to_string(o.jobs), "--time-scale", fixed(o.time_scale, 6)};
+}
+
 std::string find_program(const std::string &program)
 {
 	if (program.find('/') != std::string::npos)

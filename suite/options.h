@@ -44,5 +44,8 @@ void parse_platform(const std::vector<std::string> &words, options &o);
 void usage_at(const std::string &where);
 bool split(const std::string &line, std::vector<std::string> &words);
 std::string find_program(const std::string &program);
+// The options that give a runner elsewhere (a guest, another machine)
+// this one's limits: -j and --time-scale.
+std::vector<std::string> limit_options(const options &o);
 
 #endif

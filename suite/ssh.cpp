@@ -63,9 +63,9 @@ double run_over_ssh(const std::vector<scenario> &plan, const options &o, int sto
 			names.push_back(s.probe);
 			add(o.dir + "/" + s.probe, "probes/" + s.probe);
 		}
-	std::vector<std::string> args = {"--only",       joined(names, ","),
-	                                 "-j",           std::to_string(o.jobs),
-	                                 "--time-scale", fixed(o.time_scale, 6)};
+	std::vector<std::string> args = {"--only", joined(names, ",")};
+	for (const std::string &w : limit_options(o))
+		args.push_back(w);
 	if (!o.launcher.empty())
 		args.insert(args.end(), {"--launcher", shell_words(o.launcher)});
 	std::string ssh = find_program("ssh");
