@@ -6,14 +6,22 @@
 // is judged and counted (the record), and the reports made from the
 // record. Every run is recorded first and reported afterwards, in a fixed
 // order, so the report reads the same whatever finished first.
-#include "suite/matrix.h"
-#include "suite/options.h"
-#include "suite/plan.h"
-#include "suite/platform.h"
-#include "suite/report.h"
-#include "suite/runs.h"
-#include "suite/start.h"
-#include "suite/vm.h"
+#include "suite/away/guest.h"
+#include "suite/away/needs.h"
+#include "suite/away/ssh.h"
+#include "suite/away/vm.h"
+#include "suite/judge/tally.h"
+#include "suite/matrix/run_matrix.h"
+#include "suite/plan/options.h"
+#include "suite/plan/prepare.h"
+#include "suite/record/platform.h"
+#include "suite/report/junit.h"
+#include "suite/report/output.h"
+#include "suite/report/tap.h"
+#include "suite/report/terminal.h"
+#include "suite/run/here.h"
+#include "suite/run/signals.h"
+#include "suite/run/start.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -45,7 +53,7 @@ void list(const std::vector<scenario> &plan, const options &o)
 int main(int argc, char **argv)
 {
 	int guest = is_guest() ? become_init(argc, argv) : -1;  // a kernel check's init
-	start st = settle();
+	start st = settle_start();
 	catch_signals();
 	options o;
 	parse(argc, argv, o);
@@ -69,7 +77,7 @@ int main(int argc, char **argv)
 	}
 
 	record r;
-	r.on = here(plan, o);
+	r.on = this_platform(plan, o);
 	r.on.limits = st.limits;
 	r.repeat = o.repeat;
 	r.scenarios = tallies(plan);

@@ -9,6 +9,13 @@ std::string fixed(double x, int decimals)
 	return buf;
 }
 
+std::string scale_text(double x)
+{
+	char buf[32];
+	snprintf(buf, sizeof buf, "%.17g", x);
+	return buf;
+}
+
 double seconds_since(std::chrono::steady_clock::time_point t0)
 {
 	return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

@@ -11,6 +11,10 @@
 // x with the given number of decimals: fixed(2.5, 1) is "2.5".
 std::string fixed(double x, int decimals);
 
+// x written so that it reads back as the same double: a time scale passed
+// on to another runner.
+std::string scale_text(double x);
+
 double seconds_since(std::chrono::steady_clock::time_point t0);
 
 // The length of the UTF-8 sequence that starts at t[i], 1 for ASCII; 0

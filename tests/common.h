@@ -3,9 +3,9 @@
 #ifndef TESTS_COMMON_H
 #define TESTS_COMMON_H
 
-#include "check/contracts.h"
-#include "check/match.h"
-#include "check/run.h"
+#include "check/contracts/contracts.h"
+#include "check/contracts/match.h"
+#include "check/harness/run.h"
 #include "tests/sanitized.h"
 
 #include <gtest/gtest.h>
@@ -58,7 +58,7 @@ inline bool names_no_loader(const std::string &path)
 // Returns the verdict, whose names hold the values the patterns bound.
 inline verdict expect_contract(const contract &c, const run_result &r, const char *file, int line)
 {
-	verdict v = check(c, r);
+	verdict v = check_contract(c, r);
 	if (!v.ok)
 		ADD_FAILURE_AT(file, line) << v.why << "\n  stdout: " << visible(r.out)
 		                           << "\n  stderr: " << visible(r.err);

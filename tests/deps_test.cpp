@@ -3,7 +3,7 @@
 // the compiler's start-up file puts in .init_array (frame_dummy). In the
 // static flavours (FLAVOUR "static" or "musl") a probe needs no library and
 // names no loader; the static flavour's suite runner neither.
-#include "check/run.h"
+#include "check/harness/run.h"
 #include "tests/common.h"
 #include "tests/sanitized.h"
 

@@ -1,6 +1,6 @@
 // The transcript matcher: interleavings only between whole calls, fields
 // that vary, and names bound to one value.
-#include "check/match.h"
+#include "check/contracts/match.h"
 
 #include <gtest/gtest.h>
 

@@ -41,7 +41,7 @@ TEST(Tickspan, SecondReadingFailingTruncatesTowardZero)
 	// -1 minus a start of zero or more, over a million: 0, where rounding
 	// down would give -1. A clock that fails at one reading only is broken.
 	run_result r = run(o);
-	verdict v = check(tickspan(), r);
+	verdict v = check_contract(tickspan(), r);
 	EXPECT_TRUE(v.why.ends_with(", end_t = -1: a clock that fails reads -1 every time"))
 	        << v.why;
 	EXPECT_NE(r.out.find("\nTotal time taken by CPU: 0\n"), std::string::npos) << r.out;

@@ -107,7 +107,7 @@ TEST(Observer, FindsTheProbeBehindAForkingLauncher)
 	o.argv.push_back(path_of("selfreport"));
 	r = run(o);
 	EXPECT_FALSE(r.seen.asked);
-	EXPECT_FALSE(check(selfreport(), r).ok);
+	EXPECT_FALSE(check_contract(selfreport(), r).ok);
 }
 
 TEST(Observer, TakesThePidTheProbeHasInItsOwnNamespace)
@@ -188,7 +188,7 @@ TEST(Observer, NamesWhatTheChildCouldNotDo)
 	r = observed_run("selfreport", {"/bin/sh", "-c", "\"$@\"; exit 127", "sh"});
 	EXPECT_EQ(r.setup, "");
 	EXPECT_TRUE(r.seen.ran);
-	EXPECT_FALSE(check(selfreport(), r).ok);
+	EXPECT_FALSE(check_contract(selfreport(), r).ok);
 }
 
 // probesuite, with stand-in launchers and a stand-in probe.

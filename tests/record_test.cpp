@@ -1,7 +1,7 @@
 // The record of a run: every field of every record comes back equal over
 // a guest's wire and through the JSON file, whatever bytes its texts hold,
 // and the file validates against the schema the project ships.
-#include "suite/record.h"
+#include "suite/record/record.h"
 #include "tests/runner.h"
 
 #include <fstream>

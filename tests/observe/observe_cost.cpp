@@ -3,7 +3,7 @@
 // median time per run of each, and the processor time run() itself took
 // (this process's, not the probe's). Words after N are a launcher.
 //   observe_cost PROBE [N [LAUNCHER...]]
-#include "check/run.h"
+#include "check/harness/run.h"
 
 #include <algorithm>
 #include <chrono>

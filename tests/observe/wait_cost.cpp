@@ -2,8 +2,8 @@
 // children, each with THREADS threads, and times N looks at them as run()
 // looks at a keeper's descendants. Prints the median time of a look.
 //   wait_cost [PROCESSES [THREADS [N]]]
-#include "check/keeper.h"
-#include "check/waits.h"
+#include "check/harness/keeper.h"
+#include "check/harness/waits.h"
 
 #include <algorithm>
 #include <csignal>

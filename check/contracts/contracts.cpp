@@ -1,0 +1,276 @@
+#include "check/contracts/contracts.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <utility>
+
+namespace
+{
+
+const double five_min = 4.5, five_max = 20;  // the 5-second probes, with room for a loaded host
+
+std::string created_or(const char *err)
+{
+	return err ? std::string("\n Can't create thread :[") + err + "]"
+	           : "\n Thread created successfully\n";
+}
+
+contract prints(std::vector<source> out, int code = 0)
+{
+	contract c;
+	c.out = std::move(out);
+	c.code = code;
+	return c;
+}
+
+std::string itos(int i)
+{
+	return std::to_string(i);
+}
+
+// The child's pid the parent printed, against the pid of the child seen.
+std::string child_pid(const verdict &v, const run_result &r)
+{
+	auto printed = v.bound.find("child");
+	if (r.seen.forked <= 0 || printed == v.bound.end() ||
+	    printed->second == itos(r.seen.forked))
+		return "";
+	return "the parent printed child pid " + printed->second + ", the child's pid is " +
+	       itos(r.seen.forked);
+}
+
+// The clock readings: both -1 (a failed clock) or neither, in order, and
+// apart by at most the processor time the kernel accounted to the probe.
+std::string clock_readings(const verdict &v, const run_result &r)
+{
+	auto at = [&](const char *name) {
+		auto b = v.bound.find(name);
+		return b == v.bound.end() ? 0LL : atoll(b->second.c_str());
+	};
+	long long start = at("start"), end = at("end");
+	std::string both =
+	        "start_t = " + std::to_string(start) + ", end_t = " + std::to_string(end);
+	if ((start == -1) != (end == -1))
+		return both + ": a clock that fails reads -1 every time";
+	if (start == -1)
+		return "";
+	if (end < start)
+		return "the clock went backwards: " + both;
+	// utime and stime are each whole ticks, cut short: one tick each.
+	const long long per_second = 1000000;  // the page's ticks of clock()
+	if (r.seen.cpu < 0 || r.seen.hz <= 0 ||
+	    (end - start) * r.seen.hz <= (r.seen.cpu + 2) * per_second)
+		return "";
+	char text[160];
+	snprintf(text, sizeof text,
+	         "the clock ran faster than the probe: end_t - start_t = %lld (%.6f s), the "
+	         "kernel accounted %.2f s of processor time to the probe",
+	         end - start, (double)(end - start) / per_second,
+	         (double)r.seen.cpu / (double)r.seen.hz);
+	return text;
+}
+
+// The page's transcript for a probe that had children when it waited:
+// it gets the pid and status word of one of them.
+contract existing_child(const contract &c, const run_result &r)
+{
+	const auto &kids = r.seen.children;
+	if (kids.empty())
+		return c;
+	if (kids.size() == 1)
+		return reapcheck(itos(kids[0].first),
+		                 kids[0].second >= 0 ? itos(kids[0].second) : "{int}");
+	std::string any;
+	for (auto [pid, status] : kids) {
+		any += any.empty() ? "{" : "|";
+		any += itos(pid);
+	}
+	return reapcheck(any + "}", "{int}");
+}
+
+}  // namespace
+
+contract ringhand(const char *err1, const char *err2)
+{
+	contract c = prints({{"main", {created_or(err1), created_or(err2)}}});
+	if (!err1)
+		c.out.push_back({"first thread",
+		                 {"[Thread 01 start] \n", "[Thread 01] ret = 7 \n",
+		                  "[Thread 01] AaaBbb \n"}});
+	if (!err2) {
+		source reader{"second thread", {"[Thread 02 start] \n"}};
+		if (!err1)  // else the reader polls an empty ring until main ends it
+			reader.calls.insert(reader.calls.end(),
+			                    {"[Thread 02] ret = 7 \n", "[Thread 02] AaaBbb \n"});
+		c.out.push_back(reader);
+	}
+	c.min_seconds = five_min;
+	c.max_seconds = five_max;
+	return c;
+}
+
+contract cells(bool twin, const char *err1, const char *err2)
+{
+	source main{"main", {}};
+	const char *err[2] = {err1, err2};
+	for (int i = 0; i < 2; i++) {
+		main.calls.push_back(created_or(err[i]));
+		if (!err[i])
+			main.calls.insert(main.calls.end(),
+			                  {"x={x=ptr}\n", "*x=" + itos(i + 1) + "\n"});
+	}
+	contract c = prints({main});
+	// A thread sees the cell as main last stored it before the thread
+	// started, or any later store. The value is named so that a report can
+	// count which one each thread saw.
+	auto thread = [&](const std::string &name, const char *heading, const std::string &seen) {
+		source s{name, {heading, "x={x=ptr}\n", "*x={" + name + "'s *x=" + seen + "}\n"}};
+		if (twin)
+			s.calls.insert(s.calls.end(), {"y={y=ptr}\n", "*y=99\n"});
+		c.out.push_back(s);
+	};
+	if (!err1)
+		thread("first thread", "\n First thread processing\n", err2 ? "0|1" : "0|1|2");
+	if (!err2)
+		thread("second thread", "\n Second thread processing\n", err1 ? "0|2" : "1|2");
+	c.min_seconds = five_min;
+	c.max_seconds = five_max;
+	return c;
+}
+
+contract ductopen(bool piped)
+{
+	if (!piped)
+		return prints({{"main",
+		                {"<cage 01> ret: -1 \n", "<cage 01> fd[0]: 0 \n",
+		                 "<cage 01> fd[1]: 1 \n"}}});
+	return prints({{"main",
+	                {"<cage 01> ret: 0 \n", "<cage 01> fd[0]: {fd0=int} \n",
+	                 "<cage 01> fd[1]: {fd1=int} \n"}}});
+}
+
+contract ductread(const std::string &text, bool failed)
+{
+	contract c = prints(
+	        {{"main", {"<cage 02> " + text + " \n", "<cage 02> Read file successfully!\n"}}});
+	if (failed)
+		c.err.push_back({"main", {"An error occurred in the read!\n"}});
+	return c;
+}
+
+contract splitcount(bool tty, bool forked)
+{
+	const std::string begin = "--beginning of program-- \n", end = "--end of program-- \n";
+	if (!forked)
+		return prints({{"main", {begin, "fork() failed! \n"}}}, 1);
+	source parent{"parent", {}}, child{"child", {}};
+	if (tty)  // printed before the split
+		parent.calls.push_back(begin), parent.first = true;
+	else  // still in the buffer at the split: both processes print it
+		parent.calls.push_back(begin), child.calls.push_back(begin);
+	source counts{"parent", {}};
+	for (int i = 1; i <= 5; i++) {
+		counts.calls.push_back("[parent process {child=int}]: counter = " + itos(i) +
+		                       " \n");
+		child.calls.push_back("[child process 0]: counter = " + itos(i) + " \n");
+	}
+	counts.calls.push_back(end);
+	child.calls.push_back(end);
+	contract c;
+	if (tty) {
+		c = prints({parent, counts, child});
+	} else {
+		parent.calls.insert(parent.calls.end(), counts.calls.begin(), counts.calls.end());
+		c = prints({parent, child});
+	}
+	c.values = child_pid;
+	return c;
+}
+
+contract reapcheck(const std::string &val, const std::string &status)
+{
+	contract c = prints({{"main",
+	                      {"Current process id number is: {=pid} \n",
+	                       "val = " + val + "; status = " + status + " \n"}}});
+	c.variant = existing_child;
+	return c;
+}
+
+contract selfreport()
+{
+	return prints({{"main",
+	                {"This is the first time.\n", "Current process id number is: {=pid} \n"}}});
+}
+
+contract tickspan(bool clock_ok)
+{
+	std::string start = clock_ok ? "{start=int}" : "-1", end = clock_ok ? "{end=int}" : "-1";
+	contract c = prints(
+	        {{"main",
+	          {"Starting of the program, start_t = " + start + "\n",
+	           "Going to scan a big loop, start_t = " + (clock_ok ? "{=start}" : start) + "\n",
+	           "End of the big loop, end_t = " + end + "\n", "Total time taken by CPU: 0\n",
+	           "Exiting of the program...\n"}}});
+	c.values = clock_readings;
+	return c;
+}
+
+contract raiseprint()
+{
+	return prints({{"main", {"powl(3.2, 1.0) = 3.200000\n"}}});
+}
+
+verdict check_contract(const contract &given, const run_result &r)
+{
+	const contract &c = given.variant ? given.variant(given, r) : given;
+	verdict v;
+	if (!r.exited || r.code != c.code) {
+		v.why = "status: expected exit " + itos(c.code) + ", got " + describe(r);
+		return v;
+	}
+	if (c.min_seconds > 0 && r.seconds < c.min_seconds)
+		v.why = "ended after " + std::to_string(r.seconds) + " s, expected at least " +
+		        std::to_string(c.min_seconds);
+	// The runner's own stop may have held the child at the observer's
+	// filter, and a busy machine may have held it from a processor.
+	if (c.max_seconds > 0 && r.seconds > c.max_seconds + r.stalled + r.waited)
+		v.why = "ended after " + std::to_string(r.seconds) + " s, expected at most " +
+		        std::to_string(c.max_seconds);
+	if (!v.why.empty())
+		return v;
+	// The pid the probe must print: the one its process was seen to have,
+	// or the child's when run() was not asked to look. When it is not
+	// known, the pid lines are checked for their form only.
+	std::map<std::string, std::string> bound;
+	std::string unverified;
+	std::vector<source> out = c.out, err = c.err;
+	auto form_only = [&](std::string &call) {
+		for (std::size_t at; (at = call.find("{=pid}")) != std::string::npos;) {
+			call.replace(at, 6, "{pid=int}");
+			unverified = r.seen.why_not;
+		}
+	};
+	if (!r.seen.asked || r.seen.pid > 0)
+		bound["pid"] = itos(r.seen.asked ? r.seen.pid : r.pid);
+	else
+		for (auto *list : {&out, &err})
+			for (source &s : *list)
+				for (std::string &call : s.calls)
+					form_only(call);
+	verdict e = match(err, r.err, bound);
+	if (!e.ok) {
+		e.why = "stderr " + e.why;
+		return e;
+	}
+	v = match(out, r.out, bound);
+	if (!v.ok)
+		v.why = "stdout " + v.why;
+	else if (c.values && !(v.why = c.values(v, r)).empty())
+		v.ok = false;
+	else if (!unverified.empty())
+		v.why = "pid not verified: " + unverified;
+	else if (r.seen.asked && !r.seen.ran && r.seen.pid <= 0)
+		v.why = r.seen.watching ? r.seen.why_not : "not observed: " + r.seen.why_not;
+	return v;
+}

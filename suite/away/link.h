@@ -1,0 +1,84 @@
+// A guest the runner hands the plan to and hears raw results from: a
+// machine booted with the runner as its init, or the runner on another
+// machine over ssh. One process here carries it (qemu, a user-mode
+// kernel, ssh); its messages are the console, the guest's records come
+// over the wire, and what the guest needs may be fed to it.
+#ifndef SUITE_AWAY_LINK_H
+#define SUITE_AWAY_LINK_H
+
+#include "check/harness/waits.h"
+#include "suite/plan/scenarios.h"
+#include "suite/record/record.h"
+#include "suite/run/here.h"
+
+#include <map>
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct away_link {
+	pid_t pid = -1;
+	bool group = false;  // it leads a process group of its own, ended with it
+	int console = -1;    // a pipe from its stdout and stderr, or stderr alone
+	int wire = -1;       // the guest's records: a file the machine writes, or a pipe
+	bool wire_pipe = false;
+	int feed = -1;  // a pipe to its stdin, fed from feeding
+	std::string feeding;
+	std::size_t fed = 0;
+	bool gentle = false;  // told to stop by closing its feed, not killed
+	std::string console_text;
+	guest_report g;
+	bool ended = false;  // and reaped, with its status
+	int status = 0;
+	bool stopped = false;  // the runner was told to stop
+	double boot_seconds = 0;
+	// A machine whose processors are this one's: its bounds move on by what
+	// it waits for them.
+	bool count_wait = false;
+	waits looked;
+};
+
+// How long a link may take, in seconds: until the guest speaks, for the
+// suite to run there, and to end after the last result.
+struct bounds {
+	double start, run = 240, end = 10;
+};
+
+// The plumbing of the process a link starts.
+struct plumbing {
+	bool feed = false;   // stdin from a pipe here; else /dev/null
+	bool wire = false;   // stdout on the wire's pipe; else with stderr on the console
+	int fd3 = -1;        // a descriptor of the runner's put on its descriptor 3
+	bool group = false;  // in a process group of its own
+};
+
+// Starts the process args name, with wire_file (when not empty) as the
+// wire; false with why.
+bool start_link(away_link &l, std::vector<std::string> args, const plumbing &p,
+                const std::string &wire_file, std::string &why);
+
+// Watches the link until the process ends, passes its bounds, or the
+// runner is told to stop; then it and its group are ended and all it said
+// is read. starting names what it does until the guest speaks.
+void watch_link(away_link &l, const bounds &b, int stop_fd, const std::string &starting);
+
+// Why the guest's results are missing or cut short; where names the
+// guest ("in the guest"), what the process ("the machine"), whose its
+// console ("the console").
+std::string missing(const away_link &l, const bounds &b, const std::string &where,
+                    const std::string &what, const std::string &whose);
+
+// Takes every scenario of the plan once: with the guest's result, or as
+// interrupted when the runner was stopped, or with why there is none.
+void hand_on(const std::vector<scenario> &plan, away_link &l, const std::string &why,
+             const take_run &take);
+
+// Every scenario taken with the same reason it could not be arranged.
+void unarranged(const std::vector<scenario> &plan, const take_run &take, const std::string &why);
+
+// The console's last lines, without control characters, on one line;
+// whose names it ("the console").
+std::string last_lines(const std::string &console, const std::string &whose);
+
+#endif

@@ -1,0 +1,181 @@
+// The host side of a kernel check: an initramfs holding the static runner
+// as /init and the static probes, a machine that boots the kernel with it,
+// and the guest's raw results handed on to be judged here as for any
+// platform.
+//
+// A kernel image boots under qemu: KVM is tried first where /dev/kvm
+// opens, and a machine that stops or hangs before init runs is started
+// again with TCG. Its console is the first serial port, read here through
+// a pipe; its results come over the second, which qemu writes to a file.
+// A user-mode Linux kernel runs as a program, the file on its descriptor
+// 3 as its second serial line.
+#include "suite/away/vm.h"
+#include "suite/away/guest.h"
+#include "suite/away/initramfs.h"
+#include "suite/away/link.h"
+#include "suite/record/elf.h"
+#include "suite/text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Until the guest's init speaks (PROBESUITE_BOOT_TIMEOUT sets it).
+const double boot_bound_kvm = 10, boot_bound_tcg = 30;
+
+std::vector<std::string> machine_args(const std::string &accel, const std::string &kernel,
+                                      const std::string &initramfs, const std::string &channel,
+                                      const std::string &token)
+{
+	std::string proof = GUEST_TOKEN "=" + token;
+	if (accel == "UML")
+		return {kernel,           "mem=256M", "initrd=" + initramfs,
+		        "con0=fd:0,fd:1", "con=null", "ssl1=fd:3",
+		        "ssl=null",       "quiet",    proof};
+	int cpus = (int)std::clamp(sysconf(_SC_NPROCESSORS_ONLN), 1L, 4L);
+	std::vector<std::string> args = {find_program("qemu-system-x86_64"),
+	                                 "-nodefaults",
+	                                 "-display",
+	                                 "none",
+	                                 "-no-reboot",
+	                                 "-m",
+	                                 "512",
+	                                 "-smp",
+	                                 std::to_string(cpus),
+	                                 "-kernel",
+	                                 kernel,
+	                                 "-initrd",
+	                                 initramfs,
+	                                 "-append",
+	                                 "console=ttyS0 panic=-1 quiet " + proof,
+	                                 "-serial",
+	                                 "stdio",
+	                                 "-serial",
+	                                 "file:" + channel};
+	if (accel == "KVM")
+		args.insert(args.begin() + 1, {"-accel", "kvm", "-cpu", "host"});
+	else
+		args.insert(args.begin() + 1, {"-accel", "tcg"});
+	return args;
+}
+
+// Boots the machine once. A user-mode kernel runs in a process group of
+// its own, as its processes stay when it panics: they end with it. qemu
+// stays in the runner's: what stops the runner from outside (a
+// terminal's ^C, a timeout) stops the machine too.
+void boot(away_link &l, const std::string &accel, const options &o, const std::string &initramfs,
+          const std::string &channel, const std::string &token, const bounds &b, int stop_fd,
+          std::string &why)
+{
+	plumbing p;
+	if (accel == "UML") {
+		p.group = true;
+		p.fd3 = open(channel.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+		if (p.fd3 < 0) {
+			why = std::string("cannot make the guest's channel: ") + strerror(errno);
+			return;
+		}
+	}
+	l.count_wait = true;
+	if (start_link(l, machine_args(accel, o.kernel, initramfs, channel, token), p, channel,
+	               why))
+		watch_link(l, b, stop_fd, accel == "UML" ? "booting" : "booting with " + accel);
+	if (p.fd3 >= 0)
+		close(p.fd3);
+}
+
+// The accelerators to try, in order: "UML" for a user-mode kernel, else
+// "KVM" where it works and "TCG".
+std::vector<std::string> accelerators(const options &o, bool uml)
+{
+	if (uml)
+		return {"UML"};
+	std::vector<std::string> tries;
+	int kvm = open("/dev/kvm", O_RDWR | O_CLOEXEC);
+	if (kvm >= 0)
+		close(kvm);
+	if (o.accel == "kvm" || (o.accel.empty() && kvm >= 0))
+		tries.push_back("KVM");
+	if (o.accel != "kvm")
+		tries.push_back("TCG");
+	return tries;
+}
+
+}  // namespace
+
+double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_fd,
+                 const take_run &take, platform &on)
+{
+	auto t0 = std::chrono::steady_clock::now();
+	on.kernel = on.machine = "";  // known once the guest speaks
+	on.processors = 0;
+	on.image = o.kernel;
+	std::string why;
+	bool uml = is_uml(o.kernel);
+	if (!o.launcher.empty() && !is_static(o.launcher[0], why))
+		why = "the launcher " + o.launcher[0] + " cannot run inside the guest: " + why;
+	else if (!uml && find_program("qemu-system-x86_64").empty())
+		why = "qemu-system-x86_64 is not installed (Debian package qemu-system-x86)";
+	const char *tmp = getenv("TMPDIR");
+	std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/probesuite-vm.XXXXXX";
+	if (why.empty() && !mkdtemp(dir.data()))
+		why = "cannot make a folder for the initramfs in " + dir + ": " + strerror(errno);
+	if (!why.empty()) {
+		unarranged(plan, take, why);
+		return seconds_since(t0);
+	}
+
+	std::string initramfs = dir + "/initramfs.cpio", channel = dir + "/results";
+	away_link l;
+	bool kvm_failed = false;
+	std::string accel;
+	bounds b{};
+	if (o.time_scale > 1)
+		b.run *= o.time_scale;  // the guest's limits are scaled as here
+	std::string token = guest_token();
+	if (!make_initramfs(initramfs, plan, o, token, why)) {
+		why = "cannot make the initramfs: " + why;
+	} else {
+		for (const std::string &a : accelerators(o, uml)) {
+			l = away_link();
+			accel = a;
+			b.start = o.boot_timeout > 0 ? o.boot_timeout
+			          : a == "KVM"       ? boot_bound_kvm
+			                             : boot_bound_tcg;
+			boot(l, a, o, initramfs, channel, token, b, stop_fd, why);
+			if (l.g.ready || l.stopped || !why.empty())
+				break;
+			kvm_failed = kvm_failed || a == "KVM";
+		}
+		if (why.empty() && !l.g.done)
+			why = missing(l, b, "in the guest", "the machine", "the console");
+	}
+	unlink(initramfs.c_str());
+	unlink(channel.c_str());
+	rmdir(dir.c_str());
+	hand_on(plan, l, why, take);
+	if (l.g.ready) {
+		on.kernel = l.g.on.kernel;
+		on.machine = l.g.on.machine;
+		on.processors = l.g.on.processors;
+		on.accelerator = accel;
+		on.boot_seconds = l.boot_seconds;
+		on.where =
+		        "Linux " + on.kernel +
+		        (uml ? " as user-mode Linux"
+		             : " in a virtual machine (" +
+		                         (kvm_failed ? "TCG, as the suite did not start under KVM"
+		                                     : accel) +
+		                         ")") +
+		        ", " + counted(on.processors, "processor", "processors") +
+		        ", booted to init in " + fixed(l.boot_seconds, 1) + " s";
+	}
+	return seconds_since(t0);
+}
