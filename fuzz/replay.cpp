@@ -1,0 +1,62 @@
+// Runs a fuzz target once on each file named, or on each file of each
+// folder named: the seed corpus in every build, without libFuzzer.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <dirent.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+static bool replay(const std::string &path)
+{
+	FILE *f = fopen(path.c_str(), "rb");
+	if (!f) {
+		perror(path.c_str());
+		return false;
+	}
+	std::vector<uint8_t> data;
+	uint8_t buf[65536];
+	for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+		data.insert(data.end(), buf, buf + n);
+	bool ok = !ferror(f);
+	fclose(f);
+	if (!ok) {
+		perror(path.c_str());
+		return false;
+	}
+	LLVMFuzzerTestOneInput(data.data(), data.size());
+	return true;
+}
+
+int main(int argc, char **argv)
+{
+	int runs = 0;
+	for (int i = 1; i < argc; i++) {
+		struct stat st;
+		if (stat(argv[i], &st) != 0 || !S_ISDIR(st.st_mode)) {
+			if (!replay(argv[i]))
+				return 1;
+			runs++;
+			continue;
+		}
+		DIR *d = opendir(argv[i]);
+		if (!d) {
+			perror(argv[i]);
+			return 1;
+		}
+		for (dirent *e; (e = readdir(d));)
+			if (e->d_name[0] != '.') {
+				if (!replay(std::string(argv[i]) + "/" + e->d_name)) {
+					closedir(d);
+					return 1;
+				}
+				runs++;
+			}
+		closedir(d);
+	}
+	printf("%d inputs, none crashed\n", runs);
+	return runs > 0 ? 0 : 1;
+}
