@@ -70,19 +70,25 @@ void testcase(FILE *f, const tally &t, int repeat)
 {
 	fprintf(f, "    <testcase classname=\"probesuite\" name=\"%s\" time=\"%s\">\n",
 	        xml(t.title, true).c_str(), fixed(t.seconds, 3).c_str());
-	if (repeat > 1) {
-		fprintf(f, "      <properties>\n");
-		fprintf(f, "        <property name=\"runs\" value=\"%s\"/>\n",
-		        xml(counts(t), true).c_str());
-		for (const auto &[field, values] : t.seen)
-			fprintf(f, "        <property name=\"%s\" value=\"%s\"/>\n",
-			        xml(field, true).c_str(), xml(spread(values), true).c_str());
-		fprintf(f, "      </properties>\n");
-	}
 	const outcome_form &o = form(t.j.result);
 	std::string message = t.j.result == outcome::broken ? t.j.why
 	                      : t.j.why.empty()             ? o.word
 	                                                    : o.word + (": " + t.j.why);
+	std::vector<std::pair<std::string, std::string>> props;
+	if (!o.junit && !t.j.why.empty())  // a pass with a reason: an unverified ok
+		props.emplace_back("verdict", message);
+	if (repeat > 1) {
+		props.emplace_back("runs", counts(t));
+		for (const auto &[field, values] : t.seen)
+			props.emplace_back(field, spread(values));
+	}
+	if (!props.empty())
+		fprintf(f, "      <properties>\n");
+	for (const auto &[name, value] : props)
+		fprintf(f, "        <property name=\"%s\" value=\"%s\"/>\n",
+		        xml(name, true).c_str(), xml(value, true).c_str());
+	if (!props.empty())
+		fprintf(f, "      </properties>\n");
 	if (o.junit && t.j.result == outcome::unarranged)
 		fprintf(f, "      <skipped message=\"%s\"/>\n", xml(t.j.why, true).c_str());
 	else if (o.junit && t.j.result == outcome::known)

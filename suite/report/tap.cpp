@@ -1,6 +1,7 @@
 // The report in TAP: a plan line, then a result line per scenario, each
 // outcome in its form from the table: a scenario that could not be
-// arranged is a skip, a listed one a TODO, neither a failure.
+// arranged is a skip, a listed one a TODO, neither a failure; an
+// unverified ok a pass with its reason in a note.
 #include "suite/report/tap.h"
 #include "suite/report/output.h"
 #include "suite/report/terminal.h"
@@ -18,12 +19,13 @@ void report_tap(const record &r)
 	for (const tally &t : r.scenarios) {
 		const outcome_form &f = form(t.j.result);
 		printf("%s %d - %s", f.tap_ok ? "ok" : "not ok", ++n, t.title.c_str());
-		if (f.tap_directive)
-			printf(" # %s: %s", f.tap_directive,
+		if (f.tap_note)
+			printf(" # %s: %s", f.tap_note,
 			       (f.listed_reason ? t.j.listed : t.j.why).c_str());
 		printf("\n");
 		if (f.tap_ok) {
-			if (!f.tap_directive && !t.j.why.empty())  // what was not verified
+			if (!f.tap_note &&
+			    !t.j.why.empty())  // an ok with a reason, from an older record
 				printf("# %s\n", t.j.why.c_str());
 			continue;
 		}

@@ -74,7 +74,10 @@ void summary(const record &r, bool quiet, bool colour)
 	printf("\n%s", counted((long)r.scenarios.size(), "scenario", "scenarios").c_str());
 	if (repeated)
 		printf(", %d runs of each: %s", r.repeat, counted(runs, "run", "runs").c_str());
-	printf(", %d kept the contract, %d broke it", all[outcome::ok], all[outcome::broken]);
+	printf(", %d kept the contract", all[outcome::ok]);
+	if (int n = all[outcome::unverified])
+		printf(", %d kept it unverified", n);
+	printf(", %d broke it", all[outcome::broken]);
 	for (const auto &[result, n] : all)
 		if (result == outcome::unarranged)
 			printf(", %d could not be arranged", n);
@@ -82,7 +85,7 @@ void summary(const record &r, bool quiet, bool colour)
 			printf(", %d known difference%s", n, n == 1 ? "" : "s");
 		else if (result == outcome::no_longer)
 			printf(", %d listed no longer differ%s", n, n == 1 ? "s" : "");
-		else if (result != outcome::ok && result != outcome::broken)
+		else if (result == outcome::interrupted)
 			printf(", %d %s", n, form(result).word);
 	printf("; %s s in all.\n", fixed(r.seconds, 1).c_str());
 }
