@@ -1,7 +1,8 @@
 // The record of a run: every field of every record comes back equal over
 // a guest's wire and through the JSON file, whatever bytes its texts hold,
 // and the file validates against the schema the project ships. Every
-// report shows each outcome in its own form.
+// report shows each outcome in its own form, and the record's texts with
+// their control characters escaped.
 #include "suite/record/record.h"
 #include "suite/report/html.h"
 #include "suite/report/junit.h"
@@ -289,6 +290,28 @@ TEST(Reports, AnUnverifiedOkIsAPassOfItsOwnInEveryReport)
 	record passed = r;
 	passed.scenarios.resize(2);
 	EXPECT_EQ(exit_status(passed), 0);
+}
+
+TEST(Reports, TextFromOutsideIsShownWithItsControlCharactersEscaped)
+{
+	// Clear the screen, red, and the C1 introducer in UTF-8; a byte that is
+	// no UTF-8.
+	const std::string mark = "\x1b[2J\x1b[31m\xc2\x9b\xff";
+	record r = one_of_each(mark);
+	r.scenarios[2].title += mark;
+	for (const auto &[name, text] : reports(r, "odd" + mark)) {
+		if (name == "JSON") {  // data: the bytes as they are
+			record back;
+			std::string no;
+			EXPECT_TRUE(read_record(text, back, no)) << no;
+			EXPECT_EQ(back, r);
+			continue;
+		}
+		EXPECT_EQ(text.find('\x1b'), std::string::npos) << name << ": " << text;
+		EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << name << ": " << text;
+		EXPECT_NE(text.find("available\\x1b[2J\\x1b[31m\\xc2\\x9b\\xff"), std::string::npos)
+		        << name << ": " << text;
+	}
 }
 
 }  // namespace

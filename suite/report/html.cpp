@@ -17,7 +17,7 @@ namespace
 
 // text as HTML: the markup characters escaped, a byte that is not UTF-8
 // replaced.
-std::string html(const std::string &text)
+std::string markup(const std::string &text)
 {
 	std::string h;
 	for (std::size_t i = 0; i < text.size();) {
@@ -35,6 +35,12 @@ std::string html(const std::string &text)
 		i += n;
 	}
 	return h;
+}
+
+// Text from outside as HTML, its control characters escaped.
+std::string html(const std::string &text)
+{
+	return markup(escaped(text));
 }
 
 // The outcome's class: its name in the record, a word.
@@ -151,7 +157,7 @@ std::string opened(const tally &t, int repeat)
 		     "</p>";
 	if (repeat > 1)
 		h += "<p class=\"verdict\">runs: " + html(counts(t)) + "</p>";
-	return h + "<pre>" + html(text) + "</pre>";
+	return h + "<pre>" + markup(text) + "</pre>";  // escaped already
 }
 
 void cells(FILE *f, const matrix &m)
