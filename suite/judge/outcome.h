@@ -8,8 +8,7 @@
 
 enum class outcome {
 	ok,           // the platform kept the contract
-	unverified,   // it kept it, as far as the runner could check: the reason says what it could
-	              // not
+	unverified,   // kept it as far as the runner could check; the reason says what not
 	broken,       // the platform's transcript or status broke it
 	unarranged,   // the scenario's premise could not be set up: nothing is judged
 	interrupted,  // the run was stopped before the scenario finished

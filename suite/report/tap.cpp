@@ -41,8 +41,8 @@ void report_tap(const record &r)
 			       (f.listed_reason ? escaped(t.j.listed) : why).c_str());
 		printf("\n");
 		if (f.tap_ok) {
-			if (!f.tap_note &&
-			    !why.empty())  // an ok with a reason, from an older record
+			// An ok with a reason: an older record's.
+			if (!f.tap_note && !why.empty())
 				printf("# %s\n", why.c_str());
 			continue;
 		}
