@@ -69,6 +69,35 @@ bool is_utf8(const std::string &t)
 	return true;
 }
 
+std::string escaped(const std::string &text, bool backslashes)
+{
+	std::string e;
+	for (std::size_t i = 0, n; i < text.size(); i += n) {
+		unsigned long code;
+		n = utf8_length(text, i, &code);
+		if (n > 1 && code >= 0xa0) {
+			e.append(text, i, n);
+			continue;
+		}
+		n = n ? n : 1;
+		for (std::size_t k = i; k < i + n; k++) {
+			unsigned char c = text[k];
+			if (c == '\n')
+				e += "\\n";
+			else if (c == '\t')
+				e += "\\t";
+			else if (c == '\\' && backslashes)
+				e += "\\\\";
+			else if (c < 0x20 || c >= 0x7f)
+				e += {'\\', 'x', "0123456789abcdef"[c >> 4],
+				      "0123456789abcdef"[c & 15]};
+			else
+				e += (char)c;
+		}
+	}
+	return e;
+}
+
 std::string counted(long n, const char *one, const char *many)
 {
 	return std::to_string(n) + " " + (n == 1 ? one : many);

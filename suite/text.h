@@ -24,6 +24,14 @@ std::size_t utf8_length(const std::string &t, std::size_t i, unsigned long *code
 
 bool is_utf8(const std::string &t);
 
+// text fit to show on a terminal or in a report: each control character
+// (C0, DEL, and C1 in UTF-8) and each byte that is not UTF-8 as an escape,
+// \n, \t or \xNN a byte, so that text from outside (a probe, a guest, a
+// record) cannot move a terminal's cursor or clear it. With backslashes,
+// a backslash shows doubled, so that an escape tells from the same text
+// printed: a transcript's.
+std::string escaped(const std::string &text, bool backslashes = false);
+
 // The entity HTML and XML both need for c ("&amp;" for '&', and so for
 // '<', '>' and '"'); null for any other character.
 const char *markup_entity(char c);

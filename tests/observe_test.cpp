@@ -279,7 +279,8 @@ TEST_F(Observed, SandboxKernelIsNeverTakenForTheProbe)
 	run_result r = suite({"--launcher", runsc, "--time-scale", "3", "--dir", dir + "/probes",
 	                      "--only", "selfreport"});
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-	EXPECT_NE(r.out.find("   verdict: ok: pid not verified: "), std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("   verdict: ok unverified: pid not verified: "), std::string::npos)
+	        << r.out;
 	r = suite({"--launcher", runsc, "--time-scale", "3", "--only", "ductread,raiseprint",
 	           "--tap"});
 	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
@@ -288,7 +289,7 @@ TEST_F(Observed, SandboxKernelIsNeverTakenForTheProbe)
 	                     "launcher passed it could not be seen: "),
 	          std::string::npos)
 	        << r.out;
-	EXPECT_NE(r.out.find("ok 3 - raiseprint\n# "), std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("ok 3 - raiseprint # unverified: "), std::string::npos) << r.out;
 }
 
 TEST_F(Observed, PremiseNotGivenOrProbeNeverRunCannotBeArranged)
@@ -316,9 +317,9 @@ TEST_F(Observed, PremiseNotGivenOrProbeNeverRunCannotBeArranged)
 	         "1..1\nok 1 - raiseprint # SKIP could not arrange: the launcher ended without "
 	         "running "
 	         "the probe (exit 1)\n"},
-	        // A saved transcript: the probe never seen, which an ok says.
+	        // A saved transcript: the probe never seen, which an unverified ok says.
 	        {"canned", "tickspan", 0,
-	         "1..1\nok 1 - tickspan\n# the probe's process was not seen\n"},
+	         "1..1\nok 1 - tickspan # unverified: the probe's process was not seen\n"},
 	        // The page's existing child: its pid and status 768 are the contract.
 	        {"inherit", "reapcheck", 0, "1..1\nok 1 - reapcheck\n"},
 	};
@@ -434,18 +435,20 @@ TEST_F(Observed, WithoutSeccompPidLinesAreCheckedForTheirFormOnly)
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
 	const std::string note = "pid not verified: seccomp is not available (Function not "
 	                         "implemented)";
-	EXPECT_EQ(occurrences(r.out, "   verdict: ok: " + note + " (exit 0, "), 2u) << r.out;
+	EXPECT_EQ(occurrences(r.out, "   verdict: ok unverified: " + note + " (exit 0, "), 2u)
+	        << r.out;
 
-	// TAP tells it in a comment under the result; for a probe that prints
-	// no pid, too.
+	// TAP tells it in a note on the result; for a probe that prints no
+	// pid, too.
 	o = suite_opts({"--launcher", launcher("forks"), "--only",
 	                "selfreport,reapcheck,raiseprint", "--tap"});
 	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	r = run(o);
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-	EXPECT_EQ(r.out, "1..3\nok 1 - reapcheck\n# " + note + "\nok 2 - selfreport\n# " + note +
-	                         "\nok 3 - raiseprint\n# not observed: seccomp is not available "
-	                         "(Function not implemented)\n");
+	EXPECT_EQ(r.out, "1..3\nok 1 - reapcheck # unverified: " + note +
+	                         "\nok 2 - selfreport # unverified: " + note +
+	                         "\nok 3 - raiseprint # unverified: not observed: seccomp is not "
+	                         "available (Function not implemented)\n");
 
 	// A wrong pid behind the launcher cannot be told; a wrong pid of the
 	// runner's own child still can.
@@ -454,7 +457,7 @@ TEST_F(Observed, WithoutSeccompPidLinesAreCheckedForTheirFormOnly)
 	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	r = run(o);
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-	EXPECT_EQ(occurrences(r.out, "   verdict: ok: " + note), 1u) << r.out;
+	EXPECT_EQ(occurrences(r.out, "   verdict: ok unverified: " + note), 1u) << r.out;
 	o = suite_opts({"--dir", dir + "/probes", "--only", "selfreport"});
 	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	r = run(o);
@@ -557,7 +560,8 @@ TEST_F(Observed, SetuidLauncherIsNotFilteredWithoutCapSysAdmin)
 	o.in_child = drop_sys_admin;
 	r = run(o);
 	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
-	EXPECT_NE(r.out.find("   verdict: ok: pid not verified: the launcher is setuid or has "
+	EXPECT_NE(r.out.find("   verdict: ok unverified: pid not verified: the launcher is setuid "
+	                     "or has "
 	                     "file capabilities"),
 	          std::string::npos)
 	        << r.out;

@@ -1,10 +1,21 @@
 // The record of a run: every field of every record comes back equal over
 // a guest's wire and through the JSON file, whatever bytes its texts hold,
-// and the file validates against the schema the project ships.
+// and the file validates against the schema the project ships. Every
+// report shows each outcome in its own form, and the record's texts with
+// their control characters escaped.
 #include "suite/record/record.h"
+#include "suite/report/html.h"
+#include "suite/report/junit.h"
+#include "suite/report/matrix_table.h"
+#include "suite/report/tap.h"
+#include "suite/report/terminal.h"
 #include "tests/runner.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
+#include <functional>
+#include <unistd.h>
 
 namespace
 {
@@ -127,6 +138,184 @@ TEST(RunRecord, EveryFieldComesBackEqualThroughJsonThatValidates)
 	// What is not a record says so.
 	for (const char *bad : {"{", "[]", "{\"format\": 2}", "{\"format\": 1}"})
 		EXPECT_FALSE(read_record(bad, back, why)) << bad;
+}
+
+// A record of a scenario of each outcome, each run once; mark ends the
+// platform's kernel, every reason and every transcript.
+record one_of_each(const std::string &mark)
+{
+	record r;
+	r.on.kernel = "6.1.0" + mark;
+	r.on.where = "Linux " + r.on.kernel + " in a virtual machine (TCG)";
+	r.on.started = "2026-12-10T12:00:00Z";
+	r.seconds = 5.5;
+	const std::pair<outcome, std::string> cases[] = {
+	        {outcome::ok, ""},
+	        {outcome::unverified, "pid not verified: seccomp is not available"},
+	        {outcome::broken, "line 1: expected \"3.200000\""},
+	        {outcome::unarranged, "no probe"},
+	        {outcome::interrupted, "the run was stopped by SIGINT"},
+	        {outcome::known, "line 2: expected end of output"},
+	        {outcome::no_longer, ""},
+	};
+	const char *titles[] = {"raiseprint", "selfreport", "tickspan", "ductopen",
+	                        "onecell",    "splitcount", "reapcheck"};
+	int n = 0;
+	for (const auto &[o, why] : cases) {
+		tally &t = r.scenarios.emplace_back();
+		t.title = t.probe = titles[n++];
+		bool listed = o == outcome::known || o == outcome::no_longer;
+		t.j = {o, why.empty() ? "" : why + mark,
+		       listed ? "the sandbox differs" + mark : ""};
+		t.runs = 1;
+		t.shown = 0;
+		t.seconds = 0.01;
+		t.outcomes = {{o, 1}};
+		t.got.pid = 100;
+		t.got.exited = true;
+		t.got.code = 0;
+		t.got.interrupted = o == outcome::interrupted;
+		t.got.seconds = 0.01;
+		t.got.out = "text" + mark + "\n";
+	}
+	return r;
+}
+
+// What write wrote to a file.
+std::string captured(const std::function<void(FILE *)> &write)
+{
+	std::string text;
+	FILE *f = tmpfile();
+	if (!f) {
+		ADD_FAILURE() << "no file: " << strerror(errno);
+		return text;
+	}
+	write(f);
+	fflush(f);
+	rewind(f);
+	char buf[4096];
+	for (std::size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+		text.append(buf, n);
+	fclose(f);
+	return text;
+}
+
+// What print wrote to stdout.
+std::string printed(const std::function<void()> &print)
+{
+	return captured([&](FILE *f) {
+		fflush(stdout);
+		int saved = dup(1);
+		ASSERT_GE(saved, 0) << strerror(errno);
+		ASSERT_EQ(dup2(fileno(f), 1), 1) << strerror(errno);
+		print();
+		fflush(stdout);
+		dup2(saved, 1);
+		close(saved);
+	});
+}
+
+// Every report of r by its name; the matrix's of r as the platform name
+// beside one that kept every contract.
+std::vector<std::pair<std::string, std::string>> reports(const record &r, const std::string &name)
+{
+	matrix m;
+	m.platforms = {{"here", r}, {name, r}};
+	for (tally &t : m.platforms[0].r.scenarios) {
+		t.j = {outcome::ok, "", ""};
+		t.outcomes = {{outcome::ok, 1}};
+	}
+	return {
+	        {"terminal", printed([&] { report(r, false, false); })},
+	        {"TAP", printed([&] { report_tap(r); })},
+	        {"JUnit", captured([&](FILE *f) { report_junit(f, r); })},
+	        {"JSON", json_record(r)},
+	        {"matrix", printed([&] { report_matrix(m, false, false); })},
+	        {"HTML", captured([&](FILE *f) { report_html(f, m); })},
+	};
+}
+
+TEST(Reports, AnUnverifiedOkIsAPassOfItsOwnInEveryReport)
+{
+	const record r = one_of_each("");
+	const std::string why = "pid not verified: seccomp is not available";
+	const std::map<std::string, std::vector<std::string>> expected = {
+	        {"terminal",
+	         {"   verdict: ok unverified: " + why + " (exit 0, 0.01 s)\n",
+	          "\nselfreport  ok unverified     exit 0, 0.01 s\n",
+	          "\n7 scenarios, 1 kept the contract, 1 kept it unverified, 1 broke it, 1 could "
+	          "not be arranged, 1 interrupted, 1 known difference, 1 listed no longer differs; "
+	          "5.5 s in all.\n"}},
+	        {"TAP",
+	         {"\nok 1 - raiseprint\nok 2 - selfreport # unverified: " + why +
+	          "\nnot ok 3 - tickspan\n"}},
+	        {"JUnit",
+	         {" tests=\"7\" failures=\"1\" errors=\"1\" skipped=\"2\" ",
+	          "<testcase classname=\"probesuite\" name=\"selfreport\" time=\"0.010\">\n"
+	          "      <properties>\n"
+	          "        <property name=\"verdict\" value=\"ok unverified: " +
+	                  why +
+	                  "\"/>\n"
+	                  "      </properties>\n"
+	                  "      <system-out>"}},
+	        {"JSON", {"\"outcome\": \"ok unverified\",\n", "\"ok unverified\": 1\n"}},
+	        {"matrix",
+	         {"\nselfreport  ok    ok unverified\n",
+	          "\nodd: selfreport: ok unverified: " + why + "\n",
+	          "\n2 platforms, 14 runs: 8 ok, 1 ok unverified, 1 BROKEN, 1 could not arrange, 1 "
+	          "interrupted, 1 known difference, 1 no longer differs; "}},
+	        {"HTML",
+	         {"<td class=\"o-ok-unverified differs\" title=\"odd: selfreport",
+	          ".o-ok-unverified{color:#00708a;}",
+	          "<span class=\"o-ok-unverified\">ok unverified</span>"}},
+	};
+	auto got = reports(r, "odd");
+	ASSERT_EQ(got.size(), expected.size());
+	for (const auto &[name, text] : got)
+		for (const std::string &part : expected.at(name))
+			EXPECT_NE(text.find(part), std::string::npos)
+			        << name << ": " << part << "\n"
+			        << text;
+
+	record back;
+	std::string no;
+	ASSERT_TRUE(read_record(got[3].second, back, no)) << no;
+	EXPECT_EQ(back, r);
+	std::string path = scratch_dir("reports") + "/record.json";
+	std::ofstream(path) << got[3].second;
+	EXPECT_EQ(schema_says(path), "");
+	remove_dir(path.substr(0, path.rfind('/')));
+
+	// Kept the contract, verified or not: the run exits 0.
+	record passed = r;
+	passed.scenarios.resize(2);
+	EXPECT_EQ(exit_status(passed), 0);
+}
+
+TEST(Reports, TextFromOutsideIsShownWithItsControlCharactersEscaped)
+{
+	// Clear the screen, red, and the C1 introducer in UTF-8; a byte that is
+	// no UTF-8.
+	const std::string mark = "\x1b[2J\x1b[31m\xc2\x9b\xff";
+	record r = one_of_each(mark);
+	r.scenarios[2].title += " # SKIP" + mark;  // and a TAP directive in a title
+	for (const auto &[name, text] : reports(r, "odd" + mark)) {
+		if (name == "JSON") {  // data: the bytes as they are
+			record back;
+			std::string no;
+			EXPECT_TRUE(read_record(text, back, no)) << no;
+			EXPECT_EQ(back, r);
+			continue;
+		}
+		bool tap = name == "TAP";
+		EXPECT_TRUE(!tap ||
+		            text.find("\nnot ok 3 - tickspan \\# SKIP\\x1b") != std::string::npos)
+		        << text;
+		EXPECT_EQ(text.find('\x1b'), std::string::npos) << name << ": " << text;
+		EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << name << ": " << text;
+		EXPECT_NE(text.find("available\\x1b[2J\\x1b[31m\\xc2\\x9b\\xff"), std::string::npos)
+		        << name << ": " << text;
+	}
 }
 
 }  // namespace

@@ -69,9 +69,13 @@ judgement judge(const scenario &s, const run_result &r, const options &o, int si
 	} else {
 		j = judged(s, r, o, v);
 	}
+	// An ok with a reason rests on what the runner could not check.
+	if (j.result == outcome::ok && !j.why.empty())
+		j.result = outcome::unverified;
 	// A listed scenario that broke its contract is a known difference;
 	// one that kept it no longer differs. One that could not be arranged
-	// or was interrupted was not judged, so it stays so.
+	// or was interrupted was not judged, so it stays so; and one that kept
+	// it unverified stays so too, as that is no ground to drop the listing.
 	j.listed = s.listed;
 	if (!s.listed.empty() && j.result == outcome::broken)
 		j.result = outcome::known;

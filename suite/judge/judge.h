@@ -13,7 +13,7 @@
 
 struct judgement {
 	outcome result = outcome::interrupted;
-	std::string why;     // the reason for result; empty for a plain ok
+	std::string why;     // the reason for result; empty for an ok
 	std::string listed;  // the expectations file's reason; empty when not listed
 
 	friend bool operator==(const judgement &, const judgement &) = default;

@@ -159,7 +159,7 @@ void show_progress(const std::vector<platform_line> &platforms,
 		if (done[i].load(std::memory_order_acquire))
 			n++;
 		else
-			waiting += (waiting.empty() ? "" : ", ") + platforms[i].name;
+			waiting += (waiting.empty() ? "" : ", ") + escaped(platforms[i].name);
 	printf("\r[%zu/%zu platforms done, %s s] waiting for %s\033[K", n, platforms.size(),
 	       fixed(seconds_since(t0), 1).c_str(), waiting.c_str());
 	fflush(stdout);

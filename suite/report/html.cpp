@@ -17,7 +17,7 @@ namespace
 
 // text as HTML: the markup characters escaped, a byte that is not UTF-8
 // replaced.
-std::string html(const std::string &text)
+std::string markup(const std::string &text)
 {
 	std::string h;
 	for (std::size_t i = 0; i < text.size();) {
@@ -37,6 +37,12 @@ std::string html(const std::string &text)
 	return h;
 }
 
+// Text from outside as HTML, its control characters escaped.
+std::string html(const std::string &text)
+{
+	return markup(escaped(text));
+}
+
 // The outcome's class: its name in the record, a word.
 std::string css_class(outcome o)
 {
@@ -48,10 +54,11 @@ std::string css_class(outcome o)
 }
 
 // The outcome's terminal colour (an SGR sequence: 1 bold, 31 red, 32
-// green, 33 yellow) as CSS.
+// green, 33 yellow, 36 cyan) as CSS.
 std::string css_colour(outcome o)
 {
-	static const char *const colours[] = {"#222", "#b3261e", "#1b7f2a", "#8a5a00"};
+	static const char *const colours[] = {"#222",    "#b3261e", "#1b7f2a", "#8a5a00",
+	                                      "#1f4fb3", "#7b2d8e", "#00708a", "#666"};
 	std::string css;
 	for (const char *p = form(o).colour; *p; p++) {
 		if (*p < '0' || *p > '9')
@@ -59,7 +66,7 @@ std::string css_colour(outcome o)
 		long n = strtol(p, (char **)&p, 10);
 		if (n == 1)
 			css += "font-weight:bold;";
-		else if (n >= 30 && n <= 33)
+		else if (n >= 30 && n <= 37)
 			css += std::string("color:") + colours[n - 30] + ";";
 		if (!*p)
 			break;
@@ -89,6 +96,7 @@ details[open]>div{position:absolute;left:0;right:0;z-index:2;background:#fff;
  border:1px solid #888;box-shadow:0 3px 12px #0004;padding:.5em 1em;font-weight:normal;color:#222}
 pre{margin:.3em 0;font:12px/1.35 ui-monospace,monospace;white-space:pre-wrap;overflow-wrap:anywhere}
 p.verdict{margin:.2em 0;font-family:ui-monospace,monospace;font-size:12px}
+p.legend{font-size:12px}
 ul.differences{font-size:13px;padding-left:1.2em}
 )";
 
@@ -149,7 +157,7 @@ std::string opened(const tally &t, int repeat)
 		     "</p>";
 	if (repeat > 1)
 		h += "<p class=\"verdict\">runs: " + html(counts(t)) + "</p>";
-	return h + "<pre>" + html(text) + "</pre>";
+	return h + "<pre>" + markup(text) + "</pre>";  // escaped already
 }
 
 void cells(FILE *f, const matrix &m)
@@ -189,6 +197,20 @@ void cells(FILE *f, const matrix &m)
 	fprintf(f, "</tbody>\n</table>\n");
 }
 
+void legend(FILE *f)
+{
+	fprintf(f, "<p class=\"legend\">Outcomes:");
+	const char *sep = " ";
+	for (const outcome_form &o : every_form()) {
+		fprintf(f, "%s<span class=\"%s\">%s</span>", sep, css_class(o.o).c_str(), o.word);
+		sep = ", ";
+	}
+	fprintf(f,
+	        ". An <span class=\"%s\">%s</span> kept the contract as far as the runner "
+	        "could check: its verdict says what it could not.</p>\n",
+	        css_class(outcome::unverified).c_str(), form(outcome::unverified).word);
+}
+
 void listed(FILE *f, const matrix &m)
 {
 	if (m.platforms.size() < 2)
@@ -218,12 +240,12 @@ void report_html(FILE *f, const matrix &m)
 	        "<meta name=\"viewport\" content=\"width=device-width\">\n"
 	        "<title>probesuite: %s</title>\n<style>%s",
 	        counted((long)m.platforms.size(), "platform", "platforms").c_str(), style);
-	for (outcome o : {outcome::ok, outcome::broken, outcome::unarranged, outcome::interrupted,
-	                  outcome::known, outcome::no_longer})
-		fprintf(f, ".%s{%s}\n", css_class(o).c_str(), css_colour(o).c_str());
+	for (const outcome_form &o : every_form())
+		fprintf(f, ".%s{%s}\n", css_class(o.o).c_str(), css_colour(o.o).c_str());
 	fprintf(f, "</style>\n</head>\n<body>\n");
 	header(f, m);
 	cells(f, m);
+	legend(f);
 	listed(f, m);
 	fprintf(f, "</body>\n</html>\n");
 }

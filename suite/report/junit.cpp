@@ -12,20 +12,19 @@ namespace
 
 // text as XML character data, or as an attribute's value. A probe may
 // print anything: a control character XML cannot carry becomes its
-// picture (U+2400 and on: "\x1b" shows as U+241B), a byte that is not
-// UTF-8 becomes U+FFFD.
+// picture (U+2400 and on: "\x1b" shows as U+241B), and so does DEL; a
+// byte that is not UTF-8, or a control character past ASCII, U+FFFD.
 std::string xml(const std::string &text, bool attribute = false)
 {
 	std::string x;
 	for (std::size_t i = 0; i < text.size();) {
 		unsigned char c = text[i];
 		if (c >= 0x80) {
-			// Not every character is one XML 1.0 allows.
+			// Not every character is one XML 1.0 allows, or one to show.
 			unsigned long code;
 			std::size_t n = utf8_length(text, i, &code);
-			if (code == 0xfffe || code == 0xffff)
-				n = 0;
-			x += n ? text.substr(i, n) : "\xef\xbf\xbd";
+			bool shown = n && code != 0xfffe && code != 0xffff && code >= 0xa0;
+			x += shown ? text.substr(i, n) : "\xef\xbf\xbd";
 			i += n ? n : 1;
 			continue;
 		}
@@ -36,6 +35,8 @@ std::string xml(const std::string &text, bool attribute = false)
 			x += "&#" + std::to_string(c) + ";";  // else a parser reads a blank
 		else if (c < 0x20 && c != '\n' && c != '\t')
 			x += {'\xe2', '\x90', (char)(0x80 + c)};
+		else if (c == 0x7f)
+			x += "\xe2\x90\xa1";
 		else
 			x += (char)c;
 	}
@@ -62,33 +63,39 @@ void platform_properties(FILE *f, const platform &p)
 	for (const auto &[name, value] : props)
 		if (!value.empty())
 			fprintf(f, "      <property name=\"%s\" value=\"%s\"/>\n", name,
-			        xml(value, true).c_str());
+			        xml(escaped(value), true).c_str());
 	fprintf(f, "    </properties>\n");
 }
 
 void testcase(FILE *f, const tally &t, int repeat)
 {
 	fprintf(f, "    <testcase classname=\"probesuite\" name=\"%s\" time=\"%s\">\n",
-	        xml(t.title, true).c_str(), fixed(t.seconds, 3).c_str());
-	if (repeat > 1) {
-		fprintf(f, "      <properties>\n");
-		fprintf(f, "        <property name=\"runs\" value=\"%s\"/>\n",
-		        xml(counts(t), true).c_str());
-		for (const auto &[field, values] : t.seen)
-			fprintf(f, "        <property name=\"%s\" value=\"%s\"/>\n",
-			        xml(field, true).c_str(), xml(spread(values), true).c_str());
-		fprintf(f, "      </properties>\n");
-	}
+	        xml(escaped(t.title), true).c_str(), fixed(t.seconds, 3).c_str());
 	const outcome_form &o = form(t.j.result);
-	std::string message = t.j.result == outcome::broken ? t.j.why
-	                      : t.j.why.empty()             ? o.word
-	                                                    : o.word + (": " + t.j.why);
+	std::string why = escaped(t.j.why), listed = escaped(t.j.listed);
+	std::string message = t.j.result == outcome::broken ? why
+	                      : why.empty()                 ? o.word
+	                                                    : o.word + (": " + why);
+	std::vector<std::pair<std::string, std::string>> props;
+	if (!o.junit && !why.empty())  // a pass with a reason: an unverified ok
+		props.emplace_back("verdict", message);
+	if (repeat > 1) {
+		props.emplace_back("runs", counts(t));
+		for (const auto &[field, values] : t.seen)
+			props.emplace_back(field, spread(values));
+	}
+	if (!props.empty())
+		fprintf(f, "      <properties>\n");
+	for (const auto &[name, value] : props)
+		fprintf(f, "        <property name=\"%s\" value=\"%s\"/>\n",
+		        xml(escaped(name), true).c_str(), xml(escaped(value), true).c_str());
+	if (!props.empty())
+		fprintf(f, "      </properties>\n");
 	if (o.junit && t.j.result == outcome::unarranged)
-		fprintf(f, "      <skipped message=\"%s\"/>\n", xml(t.j.why, true).c_str());
+		fprintf(f, "      <skipped message=\"%s\"/>\n", xml(why, true).c_str());
 	else if (o.junit && t.j.result == outcome::known)
 		fprintf(f, "      <skipped message=\"%s\"/>\n",
-		        xml(std::string(o.word) + ": " + t.j.listed + " (" + t.j.why + ")", true)
-		                .c_str());
+		        xml(std::string(o.word) + ": " + listed + " (" + why + ")", true).c_str());
 	else if (o.junit)
 		fprintf(f, "      <%s type=\"%s\" message=\"%s\">%s (%s)</%s>\n", o.junit, o.word,
 		        xml(message, true).c_str(), xml(message).c_str(),

@@ -26,10 +26,10 @@ void table(const matrix &m, const std::vector<std::string> &titles, bool colour)
 {
 	std::size_t first = 8;
 	for (const std::string &title : titles)
-		first = std::max(first, title.size());
+		first = std::max(first, escaped(title).size());
 	std::vector<std::size_t> widths;
 	for (const column &c : m.platforms) {
-		std::size_t w = c.name.size(), n;
+		std::size_t w = escaped(c.name).size(), n;
 		for (const tally &t : c.r.scenarios)
 			w = std::max(w, (shown(&t, false, n), n));
 		widths.push_back(w);
@@ -37,10 +37,10 @@ void table(const matrix &m, const std::vector<std::string> &titles, bool colour)
 	printf("%-*s", (int)first, "scenario");
 	for (std::size_t i = 0; i < m.platforms.size(); i++)
 		printf("  %-*s", i + 1 < widths.size() ? (int)widths[i] : 0,
-		       m.platforms[i].name.c_str());
+		       escaped(m.platforms[i].name).c_str());
 	printf("\n");
 	for (const std::string &title : titles) {
-		printf("%-*s", (int)first, title.c_str());
+		printf("%-*s", (int)first, escaped(title).c_str());
 		for (std::size_t i = 0; i < m.platforms.size(); i++) {
 			std::size_t n;
 			std::string text = shown(cell(m.platforms[i], title), colour, n);
@@ -59,14 +59,15 @@ void listed_differences(const matrix &m, bool colour)
 	if (m.platforms.size() < 2)
 		return;
 	if (d.empty()) {
-		printf("\nEvery platform's outcomes are %s's.\n", m.platforms[0].name.c_str());
+		printf("\nEvery platform's outcomes are %s's.\n",
+		       escaped(m.platforms[0].name).c_str());
 		return;
 	}
-	printf("\nWhere the outcome differs from %s's:\n", m.platforms[0].name.c_str());
+	printf("\nWhere the outcome differs from %s's:\n", escaped(m.platforms[0].name).c_str());
 	for (const difference &x : d)
-		printf("%s: %s: %s%s%s\n", x.platform.c_str(), x.title.c_str(),
+		printf("%s: %s: %s%s%s\n", escaped(x.platform).c_str(), escaped(x.title).c_str(),
 		       painted(x.t->j.result, colour).c_str(), x.reason.empty() ? "" : ": ",
-		       x.reason.c_str());
+		       escaped(x.reason).c_str());
 }
 
 void summary(const matrix &m)

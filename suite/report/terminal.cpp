@@ -22,22 +22,24 @@ void transcripts(const record &r, bool colour)
 	       "title says otherwise. Each line shown ends at its $; control characters\n"
 	       "show as escapes.\n");
 	if (!r.on.limits.empty())
-		printf("Limits inherited by every probe: %s.\n", r.on.limits.c_str());
+		printf("Limits inherited by every probe: %s.\n", escaped(r.on.limits).c_str());
 	if (repeated)
 		printf("Each scenario ran %d times; the first run of its worst outcome is shown.\n",
 		       r.repeat);
 	for (const tally &t : r.scenarios) {
-		printf("\n== %s\n", t.title.c_str());
+		printf("\n== %s\n", escaped(t.title).c_str());
 		if (repeated && t.shown >= 0)
 			printf("   run %d of %d\n", t.shown + 1, r.repeat);
 		show_stream(stdout, "stdout", t.got.out, "   ");
 		show_stream(stdout, "stderr", t.got.err, "   ");
 		printf("   verdict: %s%s%s (%s)\n", painted(t.j.result, colour).c_str(),
-		       t.j.why.empty() ? "" : ": ", t.j.why.c_str(), ending(t.got).c_str());
+		       t.j.why.empty() ? "" : ": ", escaped(t.j.why).c_str(),
+		       ending(t.got).c_str());
 		if (repeated)
 			printf("   runs: %s\n", counts(t).c_str());
 		if (!t.j.listed.empty())
-			printf("   listed as a known difference: %s\n", t.j.listed.c_str());
+			printf("   listed as a known difference: %s\n",
+			       escaped(t.j.listed).c_str());
 	}
 }
 
@@ -46,7 +48,7 @@ void summary(const record &r, bool quiet, bool colour)
 	bool repeated = r.repeat > 1;
 	std::size_t width = 8, verdict_width = 7, runs_width = 4;
 	for (const tally &t : r.scenarios) {
-		width = std::max(width, t.title.size());
+		width = std::max(width, escaped(t.title).size());
 		verdict_width = std::max(verdict_width, strlen(form(t.j.result).word));
 		runs_width = std::max(runs_width, counts(t).size());
 	}
@@ -66,7 +68,7 @@ void summary(const record &r, bool quiet, bool colour)
 		}
 		std::string c = counts(t);
 		const char *word = form(t.j.result).word;
-		printf("%-*s  %s %s%s\n", (int)width, t.title.c_str(),
+		printf("%-*s  %s %s%s\n", (int)width, escaped(t.title).c_str(),
 		       padded(painted(t.j.result, colour), strlen(word), verdict_width).c_str(),
 		       repeated ? padded(c, c.size(), runs_width + 2).c_str() : "",
 		       ending(t.got).c_str());
@@ -74,7 +76,10 @@ void summary(const record &r, bool quiet, bool colour)
 	printf("\n%s", counted((long)r.scenarios.size(), "scenario", "scenarios").c_str());
 	if (repeated)
 		printf(", %d runs of each: %s", r.repeat, counted(runs, "run", "runs").c_str());
-	printf(", %d kept the contract, %d broke it", all[outcome::ok], all[outcome::broken]);
+	printf(", %d kept the contract", all[outcome::ok]);
+	if (int n = all[outcome::unverified])
+		printf(", %d kept it unverified", n);
+	printf(", %d broke it", all[outcome::broken]);
 	for (const auto &[result, n] : all)
 		if (result == outcome::unarranged)
 			printf(", %d could not be arranged", n);
@@ -82,7 +87,7 @@ void summary(const record &r, bool quiet, bool colour)
 			printf(", %d known difference%s", n, n == 1 ? "" : "s");
 		else if (result == outcome::no_longer)
 			printf(", %d listed no longer differ%s", n, n == 1 ? "s" : "");
-		else if (result != outcome::ok && result != outcome::broken)
+		else if (result == outcome::interrupted)
 			printf(", %d %s", n, form(result).word);
 	printf("; %s s in all.\n", fixed(r.seconds, 1).c_str());
 }
@@ -97,8 +102,8 @@ void varied(const record &r)
 				       "runs "
 				       "showed each:\n");
 			any = true;
-			printf("%s: %s: %s\n", t.title.c_str(), field.c_str(),
-			       spread(values).c_str());
+			printf("%s: %s: %s\n", escaped(t.title).c_str(), escaped(field).c_str(),
+			       escaped(spread(values)).c_str());
 		}
 	}
 }
@@ -127,12 +132,15 @@ void show_stream(FILE *f, const char *name, const std::string &text, const char 
 		bool ended = nl != std::string::npos;
 		std::size_t end = ended ? nl : text.size();
 		fprintf(f, "%s%4d | ", lead, line);
-		// A piece at a time, so a long line is escaped in little memory;
-		// each without visible's quotes.
-		for (std::size_t from = at; from < end; from += 4096) {
-			std::size_t n = std::min<std::size_t>(4096, end - from);
-			std::string row = visible(text.substr(from, n));
-			fwrite(row.data() + 1, 1, row.size() - 2, f);
+		// A piece at a time, so a long line is escaped in little memory,
+		// none cut inside a character.
+		for (std::size_t from = at, n; from < end; from += n) {
+			n = std::min<std::size_t>(4096, end - from);
+			for (int k = 0; k < 3 && from + n < end && (text[from + n] & 0xc0) == 0x80;
+			     k++)
+				n++;
+			std::string row = escaped(text.substr(from, n), true);
+			fwrite(row.data(), 1, row.size(), f);
 		}
 		fprintf(f, "%s\n", ended ? "$" : "   (no newline)");
 		at = ended ? nl + 1 : text.size();
@@ -142,7 +150,7 @@ void show_stream(FILE *f, const char *name, const std::string &text, const char 
 void report(const record &r, bool quiet, bool colour)
 {
 	if (!r.on.where.empty())
-		printf("Ran on %s.\n", r.on.where.c_str());
+		printf("Ran on %s.\n", escaped(r.on.where).c_str());
 	if (!quiet)
 		transcripts(r, colour);
 	summary(r, quiet, colour);
