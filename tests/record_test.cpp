@@ -126,6 +126,8 @@ TEST(RunRecord, WireRefusesWhatTheGuestGotWrong)
 		         r.reaped = {{0, 0}};
 	         },
 	         "\"reaped\" is 0"},
+	        {"stdout", [](run_result &r) { r.out.assign((1 << 20) + 1, 'x'); },
+	         "\"stdout\" holds 1048577 bytes"},
 	        {"twice", [](run_result &) {}, "twice", 2},
 	};
 	guest_report g;
@@ -196,9 +198,12 @@ TEST(RunRecord, EveryFieldComesBackEqualThroughJsonThatValidates)
 	EXPECT_EQ(schema_says(path), "");
 	remove_dir(path.substr(0, path.rfind('/')));
 
-	// What is not a record says so.
+	// What is not a record says so, and a value out of range is named.
 	for (const char *bad : {"{", "[]", "{\"format\": 2}", "{\"format\": 1}"})
 		EXPECT_FALSE(read_record(bad, back, why)) << bad;
+	rec.scenarios[0].got.signal = 1000;
+	EXPECT_FALSE(read_record(json_record(rec), back, why));
+	EXPECT_NE(why.find("\"signal\" is 1000"), std::string::npos) << why;
 }
 
 }  // namespace

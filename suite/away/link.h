@@ -75,10 +75,12 @@ bool start_link(away_link &l, std::vector<std::string> args, const plumbing &p,
 // guest speaks.
 void watch_link(away_link &l, const bounds &b, int stop_fd, const std::string &starting);
 
-// Takes every scenario of the plan once: with the guest's result, or as
-// interrupted when the runner was stopped, or with why there is none
-// (why, else what missing() says, once the link has ended). Then on holds
-// the guest's kernel, machine and processors; false when it never spoke.
+// Takes every scenario of the plan once, once the link has ended: with
+// the guest's result, or as interrupted when the runner was stopped, or
+// with why there is none: why, else what broke or was refused on the
+// wire, or how the process ended or which bound it passed, with its
+// console's last lines. Then on holds the guest's kernel, machine and
+// processors; false when it never spoke.
 bool hand_on(const std::vector<scenario> &plan, away_link &l, const bounds &b, const away_names &n,
              std::string why, const take_run &take, platform &on);
 

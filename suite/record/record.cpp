@@ -67,6 +67,8 @@ void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, run
 	f("busy", busy);
 }
 
+// The first of a record's values out of its range, by its field's name
+// and with its value; empty when every one is in range.
 std::string quoted(const char *key)
 {
 	return std::string("\"") + key + "\"";
@@ -85,8 +87,20 @@ std::string time_fault(const char *key, double t)
 	                                  : quoted(key) + " is " + json(t).dump() + ", not a time";
 }
 
-// The first of a run's values out of its range, by its field's name and
-// with its value; empty when every one is in range.
+std::string count_fault(const char *key, long n, long least = 0)
+{
+	return n >= least ? "" : quoted(key) + " is " + std::to_string(n) + ", not a count";
+}
+
+std::string kept_fault(const char *key, const std::string &s)
+{
+	std::size_t keep = run_opts().keep;
+	return s.size() <= keep
+	               ? ""
+	               : quoted(key) + " holds " + std::to_string(s.size()) +
+	                         " bytes, more than the " + std::to_string(keep) + " a run keeps";
+}
+
 std::string range_fault(const run_result &r)
 {
 	std::string code = r.code >= (r.exited ? 0 : -1) && r.code <= 255
@@ -97,13 +111,12 @@ std::string range_fault(const run_result &r)
 	                             ? ""
 	                             : quoted("signal") + " is " + std::to_string(r.signal) +
 	                                       ", not a signal the kernel has (1 to 64)";
-	std::string left =
-	        r.left >= 0 ? ""
-	                    : quoted("left") + " is " + std::to_string(r.left) + ", not a count";
 	for (const std::string &why :
 	     {pid_fault("pid", r.pid), code, signal, time_fault("seconds", r.seconds),
-	      time_fault("stalled", r.stalled), time_fault("waited", r.waited), left,
-	      pid_fault("pid", r.seen.pid), pid_fault("forked", r.seen.forked)})
+	      time_fault("stalled", r.stalled), time_fault("waited", r.waited),
+	      count_fault("left", r.left), kept_fault("stdout", r.out), kept_fault("stderr", r.err),
+	      pid_fault("pid", r.seen.pid), pid_fault("forked", r.seen.forked),
+	      count_fault("cpu ticks", r.seen.cpu, -1), count_fault("ticks per second", r.seen.hz)})
 		if (!why.empty())
 			return why;
 	for (const auto &[pid, status] : r.reaped)
@@ -113,6 +126,12 @@ std::string range_fault(const run_result &r)
 		if (!time_fault("stdout times", t).empty())
 			return time_fault("stdout times", t);
 	return "";
+}
+
+std::string range_fault(const platform &p)
+{
+	std::string why = count_fault("processors", p.processors);
+	return why.empty() ? time_fault("boot seconds", p.boot_seconds) : why;
 }
 
 template <class R, class F>
@@ -300,7 +319,7 @@ template <class T> bool from(const json &j, T &v, std::string &why)
 					      "\" is not what it should be";
 			}
 		});
-		if constexpr (std::is_same_v<T, run_result>)
+		if constexpr (requires { range_fault(v); })
 			if (ok && !(why = range_fault(v)).empty())
 				ok = false;
 		return ok;
