@@ -55,12 +55,6 @@ struct plumbing {
 	int fd3 = -1;       // a descriptor of the runner's put on its descriptor 3
 };
 
-// Who a link's messages name: where the guest runs ("in the guest"), the
-// process ("the machine") and whose console it is ("the console").
-struct away_names {
-	std::string where, what, whose;
-};
-
 // A link to a guest that is to run plan, each of its lines with token.
 away_link link_for(const std::vector<scenario> &plan, const std::string &token);
 
@@ -74,21 +68,5 @@ bool start_link(away_link &l, std::vector<std::string> args, const plumbing &p,
 // ended and all it said is read. starting names what it does until the
 // guest speaks.
 void watch_link(away_link &l, const bounds &b, int stop_fd, const std::string &starting);
-
-// Takes every scenario of the plan once, once the link has ended: with
-// the guest's result, or as interrupted when the runner was stopped, or
-// with why there is none: why, else what broke or was refused on the
-// wire, or how the process ended or which bound it passed, with its
-// console's last lines. Then on holds the guest's kernel, machine and
-// processors; false when it never spoke.
-bool hand_on(const std::vector<scenario> &plan, away_link &l, const bounds &b, const away_names &n,
-             std::string why, const take_run &take, platform &on);
-
-// Every scenario taken with the same reason it could not be arranged.
-void unarranged(const std::vector<scenario> &plan, const take_run &take, const std::string &why);
-
-// The console's last lines, without control characters, on one line;
-// whose names it ("the console").
-std::string last_lines(const std::string &console, const std::string &whose);
 
 #endif

@@ -10,6 +10,7 @@
 #include "suite/away/ssh.h"
 #include "check/harness/file.h"
 #include "suite/away/guest.h"
+#include "suite/away/hand_on.h"
 #include "suite/away/link.h"
 #include "suite/away/needs.h"
 #include "suite/text.h"

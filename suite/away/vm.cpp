@@ -11,6 +11,7 @@
 // 3 as its second serial line.
 #include "suite/away/vm.h"
 #include "suite/away/guest.h"
+#include "suite/away/hand_on.h"
 #include "suite/away/initramfs.h"
 #include "suite/away/link.h"
 #include "suite/record/elf.h"
