@@ -5,6 +5,7 @@
 #include "suite/plan/scenarios.h"
 #include "tests/runner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -58,9 +59,12 @@ protected:
 			if ((std::string(",") + probes + ",").find("," + s.probe + ",") !=
 			    std::string::npos)
 				titles += title(s) + "\n";
-		std::vector<std::string> e = {"TMPDIR=" + tmp, "STANDIN_TITLES=" + titles,
-		                              "PROBESUITE_BOOT_TIMEOUT=20"};
+		std::vector<std::string> e = {"TMPDIR=" + tmp, "STANDIN_TITLES=" + titles};
 		e.insert(e.end(), more.begin(), more.end());
+		if (std::none_of(more.begin(), more.end(), [](const std::string &v) {
+			    return v.starts_with("PROBESUITE_BOOT_TIMEOUT=");
+		    }))
+			e.push_back("PROBESUITE_BOOT_TIMEOUT=20");
 		return e;
 	}
 
@@ -98,6 +102,10 @@ TEST_F(Away, WhatTheGuestGotWrongIsNeverAVerdict)
 	        {"longline",
 	         std::vector<std::string>(6, "the guest sent a line longer than "),
 	         {"STANDIN_LINE_MIB=192"}},
+	        // A line that never ends is held to the boot's bound.
+	        {"longline",
+	         std::vector<std::string>(6, "the suite did not start in the guest within 1 s"),
+	         {"STANDIN_LINE_MIB=1", "PROBESUITE_BOOT_TIMEOUT=1"}},
 	        {"outofrange",
 	         {"does not hold: \"code\" is 99999", "does not hold: \"signal\" is 1000",
 	          "does not hold: \"seconds\" is -100", "does not hold: \"pid\" is -3",
