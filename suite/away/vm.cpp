@@ -107,16 +107,19 @@ std::vector<std::string> accelerators(const options &o, bool uml)
 	return tries;
 }
 
-}  // namespace
+// The machine's last boot: its link, its accelerator and bounds, and
+// whether KVM was tried and the suite did not start under it.
+struct booted {
+	away_link l;
+	std::string accel;
+	bounds b{};
+	bool kvm_failed = false;
+};
 
-namespace
-{
-
-// Boots the machine with each accelerator in turn until the guest speaks;
-// false, with why, when it never did.
-void boot_guest(away_link &l, std::string &accel, bool &kvm_failed, bounds &b, const options &o,
-                bool uml, const std::string &dir, const std::vector<scenario> &plan, int stop_fd,
-                std::string &why)
+// Boots the machine with each accelerator in turn until the guest speaks,
+// the run is stopped, or the wire breaks; why says what went wrong here.
+void boot_guest(booted &m, const std::vector<scenario> &plan, const options &o, bool uml,
+                const std::string &dir, int stop_fd, std::string &why)
 {
 	std::string initramfs = dir + "/initramfs.cpio", channel = dir + "/results";
 	std::string token = guest_token();
@@ -124,17 +127,32 @@ void boot_guest(away_link &l, std::string &accel, bool &kvm_failed, bounds &b, c
 		why = "cannot make the initramfs: " + why;
 		return;
 	}
+	if (o.time_scale > 1)
+		m.b.run *= o.time_scale;  // the guest's limits are scaled as here
 	for (const std::string &a : accelerators(o, uml)) {
-		l = link_for(plan, token);
-		accel = a;
-		b.start = o.boot_timeout > 0 ? o.boot_timeout
-		          : a == "KVM"       ? boot_bound_kvm
-		                             : boot_bound_tcg;
-		boot(l, a, o, initramfs, channel, token, b, stop_fd, why);
-		if (l.g.ready || l.stopped || !why.empty() || !l.g.broken.empty())
+		m.l = link_for(plan, token);
+		m.accel = a;
+		m.b.start = o.boot_timeout > 0 ? o.boot_timeout
+		            : a == "KVM"       ? boot_bound_kvm
+		                               : boot_bound_tcg;
+		boot(m.l, a, o, initramfs, channel, token, m.b, stop_fd, why);
+		if (m.l.g.ready || m.l.stopped || !why.empty() || !m.l.g.broken.empty())
 			break;
-		kvm_failed = kvm_failed || a == "KVM";
+		m.kvm_failed = m.kvm_failed || a == "KVM";
 	}
+}
+
+std::string where(const booted &m, const platform &on, bool uml)
+{
+	std::string how =
+	        uml ? " as user-mode Linux"
+	            : " in a virtual machine (" +
+	                        (m.kvm_failed ? "TCG, as the suite did not start under KVM"
+	                                      : m.accel) +
+	                        ")";
+	return "Linux " + on.kernel + how + ", " +
+	       counted(on.processors, "processor", "processors") + ", booted to init in " +
+	       fixed(m.l.boot_seconds, 1) + " s";
 }
 
 }  // namespace
@@ -159,25 +177,14 @@ double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_f
 		return seconds_since(t0);
 	}
 
-	away_link l;
-	bool kvm_failed = false;
-	std::string accel;
-	bounds b{};
-	if (o.time_scale > 1)
-		b.run *= o.time_scale;  // the guest's limits are scaled as here
-	boot_guest(l, accel, kvm_failed, b, o, uml, dir, plan, stop_fd, why);
+	booted m;
+	boot_guest(m, plan, o, uml, dir, stop_fd, why);
 	remove_temp_dir(dir);
-	if (!hand_on(plan, l, b, {"in the guest", "the machine", "the console"}, why, take, on))
-		return seconds_since(t0);
-	on.accelerator = accel;
-	on.boot_seconds = l.boot_seconds;
-	on.where = "Linux " + on.kernel +
-	           (uml ? " as user-mode Linux"
-	                : " in a virtual machine (" +
-	                            (kvm_failed ? "TCG, as the suite did not start under KVM"
-	                                        : accel) +
-	                            ")") +
-	           ", " + counted(on.processors, "processor", "processors") +
-	           ", booted to init in " + fixed(l.boot_seconds, 1) + " s";
+	if (hand_on(plan, m.l, m.b, {"in the guest", "the machine", "the console"}, why, take,
+	            on)) {
+		on.accelerator = m.accel;
+		on.boot_seconds = m.l.boot_seconds;
+		on.where = where(m, on, uml);
+	}
 	return seconds_since(t0);
 }
