@@ -84,14 +84,18 @@ TEST(RunRecord, EveryFieldComesBackEqualOverTheWire)
 	const run_result r = distinctive();
 	const platform p = distinctive_platform();
 	const std::string title = "ductread (9001 holds \"Hello, pipe!\\0\")", odd = "t\xff";
-	std::string wire = wire_hello(p) + "not a record\n" + wire_result(title, r) +
-	                   wire_result(odd, run_result()) + "{\"title\": \"cut\", \"run\": {";
+	const std::string token = "0123456789abcdef0123456789abcdef";
+	std::string wire = wire_hello(token, p) + "not a record\n" + wire_result(token, title, r) +
+	                   wire_result(token, odd, run_result()) +
+	                   "{\"title\": \"cut\", \"run\": {";
 	// Every line is printable ASCII, as a serial line carries it.
 	for (char c : wire)
 		ASSERT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << (int)c;
 
 	// Read in pieces, as it arrives.
 	guest_report g;
+	g.token = token;
+	g.titles = {title, odd, "cut"};
 	for (std::size_t at = 0; at < wire.size(); at += 7)
 		read_wire(g, wire.data() + at, std::min<std::size_t>(7, wire.size() - at));
 	EXPECT_TRUE(g.ready);
@@ -100,10 +104,80 @@ TEST(RunRecord, EveryFieldComesBackEqualOverTheWire)
 	ASSERT_EQ(g.results.size(), 2u);  // the last record is cut short
 	EXPECT_EQ(g.results[title], r);
 	EXPECT_EQ(g.results[odd], run_result());
+	EXPECT_EQ(g.refused, "");
 	guest_report h;
-	std::string done = wire_done();
+	h.token = token;
+	std::string done = wire_done(token);
 	read_wire(h, done.data(), done.size());
 	EXPECT_TRUE(h.done);
+}
+
+// What a guest sends is checked as input: a line without this run's
+// token is refused, a value out of range or a title twice makes that
+// result the guest's fault, and a title not planned or a line past the
+// bound breaks the wire, in one pass over the bytes.
+TEST(RunRecord, WireRefusesWhatTheGuestGotWrong)
+{
+	const std::string token = "0123456789abcdef0123456789abcdef";
+	struct {
+		const char *title;
+		void (*set)(run_result &);
+		const char *field;  // what its setup names; null: the result holds
+		int times = 1;
+	} cases[] = {
+	        {"ok", [](run_result &) {}, nullptr},
+	        {"code", [](run_result &r) { r.exited = true, r.code = 99999; },
+	         "\"code\" is 99999"},
+	        {"signal", [](run_result &r) { r.signal = 1000; }, "\"signal\" is 1000"},
+	        {"seconds", [](run_result &r) { r.seconds = -100; }, "\"seconds\" is -100"},
+	        {"pid", [](run_result &r) { r.pid = -3; }, "\"pid\" is -3"},
+	        {"left", [](run_result &r) { r.left = -1; }, "\"left\" is -1"},
+	        {"reaped",
+	         [](run_result &r) {
+		         r.reaped = {{0, 0}};
+	         },
+	         "\"reaped\" is 0"},
+	        {"stdout", [](run_result &r) { r.out.assign((1 << 20) + 1, 'x'); },
+	         "\"stdout\" holds 1048577 bytes"},
+	        {"twice", [](run_result &) {}, "twice", 2},
+	};
+	guest_report g;
+	g.token = token;
+	std::string wire = wire_hello("", platform()) + wire_hello(token, platform());
+	for (const auto &c : cases) {
+		run_result r;
+		c.set(r);
+		g.titles.push_back(c.title);
+		for (int i = 0; i < c.times; i++)
+			wire += wire_result(token, c.title, r);
+	}
+	read_wire(g, wire.data(), wire.size());
+	EXPECT_TRUE(g.ready);
+	EXPECT_EQ(g.refused, "the guest's lines do not carry this run's token");
+	for (const auto &c : cases) {
+		ASSERT_EQ(g.results.count(c.title), 1u) << c.title;
+		const std::string &setup = g.results[c.title].setup;
+		if (!c.field)
+			EXPECT_EQ(g.results[c.title], run_result()) << c.title;
+		else
+			EXPECT_NE(setup.find(c.field), std::string::npos)
+			        << c.title << ": " << setup;
+	}
+	EXPECT_EQ(g.broken, "");
+	std::string stray = wire_result(token, "nosuch", run_result()) + wire_done(token);
+	read_wire(g, stray.data(), stray.size());
+	EXPECT_EQ(g.broken, "the guest sent a result for \"nosuch\", which was not planned");
+	EXPECT_FALSE(g.done);  // nothing is taken after it
+
+	// A line past the bound, fed in pieces, is refused without being kept.
+	guest_report l;
+	l.token = token;
+	l.bound = 1000;
+	std::string a(300, 'a');
+	for (int i = 0; i < 4; i++)
+		read_wire(l, a.data(), a.size());
+	EXPECT_EQ(l.broken, "the guest sent a line longer than 1000 bytes");
+	EXPECT_EQ(l.pending.capacity() < 1000, true);
 }
 
 TEST(RunRecord, EveryFieldComesBackEqualThroughJsonThatValidates)
@@ -135,9 +209,12 @@ TEST(RunRecord, EveryFieldComesBackEqualThroughJsonThatValidates)
 	EXPECT_EQ(schema_says(path), "");
 	remove_dir(path.substr(0, path.rfind('/')));
 
-	// What is not a record says so.
+	// What is not a record says so, and a value out of range is named.
 	for (const char *bad : {"{", "[]", "{\"format\": 2}", "{\"format\": 1}"})
 		EXPECT_FALSE(read_record(bad, back, why)) << bad;
+	rec.scenarios[0].got.signal = 1000;
+	EXPECT_FALSE(read_record(json_record(rec), back, why));
+	EXPECT_NE(why.find("\"signal\" is 1000"), std::string::npos) << why;
 }
 
 // A record of a scenario of each outcome, each run once; mark ends the

@@ -117,14 +117,16 @@ int become_init(int &argc, char **&argv)
 
 void run_as_guest(int channel, const std::vector<scenario> &plan, const options &o, int stop_fd)
 {
-	send(channel, wire_hello(this_machine()));
+	const char *given = getenv(GUEST_TOKEN);
+	std::string token = given ? given : "";
+	send(channel, wire_hello(token, this_machine()));
 	std::mutex lock;  // one record at a time on the channel
 	run_here(plan, o, stop_fd, [&](std::size_t i, int, run_result &&r) {
-		std::string line = wire_result(title(plan[i]), r);
+		std::string line = wire_result(token, title(plan[i]), r);
 		std::lock_guard<std::mutex> hold(lock);
 		send(channel, line);
 	});
-	send(channel, wire_done());
+	send(channel, wire_done(token));
 	tcdrain(channel);
 }
 

@@ -17,7 +17,8 @@
 #define GUEST_DIR "probes"
 #define GUEST_CHANNEL "/dev/ttyS1"
 // The kernel command line's word that hands the guest's init a token,
-// which init finds in the environment as GUEST_TOKEN.
+// which init finds in the environment as GUEST_TOKEN; a runner over ssh
+// finds it there too. Every line the guest sends carries it.
 #define GUEST_TOKEN "probesuite_guest"
 
 // A fresh random token: a guest proves itself by holding it on its kernel
@@ -37,7 +38,8 @@ bool is_guest();
 int become_init(int &argc, char **&argv);
 
 // Says who it is over the channel, then runs the plan and sends each raw
-// result as it comes.
+// result as it comes, each line with the token GUEST_TOKEN names in the
+// environment (none when it is not set).
 void run_as_guest(int channel, const std::vector<scenario> &plan, const options &o, int stop_fd);
 
 // When standard input ends (the host went away, or wants the run to stop),

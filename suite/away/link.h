@@ -1,8 +1,10 @@
 // A guest the runner hands the plan to and hears raw results from: a
 // machine booted with the runner as its init, or the runner on another
 // machine over ssh. One process here carries it (qemu, a user-mode
-// kernel, ssh); its messages are the console, the guest's records come
-// over the wire, and what the guest needs may be fed to it.
+// kernel, ssh), started under a keeper (check/harness/keeper.h) that ends
+// whatever it leaves, in any session or group; its messages are the
+// console, the guest's records come over the wire, and what the guest
+// needs may be fed to it.
 #ifndef SUITE_AWAY_LINK_H
 #define SUITE_AWAY_LINK_H
 
@@ -18,10 +20,11 @@
 #include <vector>
 
 struct away_link {
-	pid_t pid = -1;
-	bool group = false;  // it leads a process group of its own, ended with it
-	int console = -1;    // a pipe from its stdout and stderr, or stderr alone
-	int wire = -1;       // the guest's records: a file the machine writes, or a pipe
+	pid_t keeper = -1;  // holds the process and all it starts
+	pid_t pid = -1;     // the process, once the keeper told
+	int notes = -1;     // the keeper's notes
+	int console = -1;   // a pipe from its stdout and stderr, or stderr alone
+	int wire = -1;      // the guest's records: a file the machine writes, or a pipe
 	bool wire_pipe = false;
 	int feed = -1;  // a pipe to its stdin, fed from feeding
 	std::string feeding;
@@ -29,7 +32,7 @@ struct away_link {
 	bool gentle = false;  // told to stop by closing its feed, not killed
 	std::string console_text;
 	guest_report g;
-	bool ended = false;  // and reaped, with its status
+	bool ended = false;  // by itself, with its status
 	int status = 0;
 	bool stopped = false;  // the runner was told to stop
 	double boot_seconds = 0;
@@ -47,38 +50,23 @@ struct bounds {
 
 // The plumbing of the process a link starts.
 struct plumbing {
-	bool feed = false;   // stdin from a pipe here; else /dev/null
-	bool wire = false;   // stdout on the wire's pipe; else with stderr on the console
-	int fd3 = -1;        // a descriptor of the runner's put on its descriptor 3
-	bool group = false;  // in a process group of its own
+	bool feed = false;  // stdin from a pipe here; else /dev/null
+	bool wire = false;  // stdout on the wire's pipe; else with stderr on the console
+	int fd3 = -1;       // a descriptor of the runner's put on its descriptor 3
 };
+
+// A link to a guest that is to run plan, each of its lines with token.
+away_link link_for(const std::vector<scenario> &plan, const std::string &token);
 
 // Starts the process args name, with wire_file (when not empty) as the
 // wire; false with why.
 bool start_link(away_link &l, std::vector<std::string> args, const plumbing &p,
                 const std::string &wire_file, std::string &why);
 
-// Watches the link until the process ends, passes its bounds, or the
-// runner is told to stop; then it and its group are ended and all it said
-// is read. starting names what it does until the guest speaks.
+// Watches the link until the process ends, passes its bounds, breaks the
+// wire, or the runner is told to stop; then it and all it started are
+// ended and all it said is read. starting names what it does until the
+// guest speaks.
 void watch_link(away_link &l, const bounds &b, int stop_fd, const std::string &starting);
-
-// Why the guest's results are missing or cut short; where names the
-// guest ("in the guest"), what the process ("the machine"), whose its
-// console ("the console").
-std::string missing(const away_link &l, const bounds &b, const std::string &where,
-                    const std::string &what, const std::string &whose);
-
-// Takes every scenario of the plan once: with the guest's result, or as
-// interrupted when the runner was stopped, or with why there is none.
-void hand_on(const std::vector<scenario> &plan, away_link &l, const std::string &why,
-             const take_run &take);
-
-// Every scenario taken with the same reason it could not be arranged.
-void unarranged(const std::vector<scenario> &plan, const take_run &take, const std::string &why);
-
-// The console's last lines, without control characters, on one line;
-// whose names it ("the console").
-std::string last_lines(const std::string &console, const std::string &whose);
 
 #endif

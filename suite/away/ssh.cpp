@@ -9,6 +9,8 @@
 // head, chmod and rm.
 #include "suite/away/ssh.h"
 #include "check/harness/file.h"
+#include "suite/away/guest.h"
+#include "suite/away/hand_on.h"
 #include "suite/away/link.h"
 #include "suite/away/needs.h"
 #include "suite/text.h"
@@ -21,10 +23,13 @@
 namespace
 {
 
+using sizes = std::vector<std::pair<std::string, std::size_t>>;
+
 // The shell script that receives the files, each of its size, and runs
-// the runner with args; the runner's status is the script's.
-std::string script(const std::vector<std::pair<std::string, std::size_t>> &files,
-                   const std::vector<std::string> &args)
+// the runner with args and the token its lines are to carry; the
+// runner's status is the script's.
+std::string script(const sizes &files, const std::vector<std::string> &args,
+                   const std::string &token)
 {
 	std::string s = "case $(uname -sm) in \"Linux x86_64\") ;; *) echo \"probesuite: the "
 	                "remote machine runs $(uname -sm), not Linux on x86-64\" >&2; exit 3;; "
@@ -36,7 +41,40 @@ std::string script(const std::vector<std::pair<std::string, std::size_t>> &files
 	for (const auto &[name, size] : files)
 		s += "head -c " + std::to_string(size) + " > \"$d/" + name + "\" || exit 3\n";
 	s += "chmod 700 \"$d/probesuite\" \"$d\"/probes/* || exit 3\n";
-	return s + "\"$d/probesuite\" --raw --dir \"$d/probes\" " + shell_words(args) + "\n";
+	return s + GUEST_TOKEN "=" + token + " \"$d/probesuite\" --raw --dir \"$d/probes\" " +
+	       shell_words(args) + "\n";
+}
+
+// The runner and the plan's probes, one after another in feeding, each by
+// its name there and size in files; the probes' names in names.
+void gather(const std::vector<scenario> &plan, const options &o, std::string &feeding, sizes &files,
+            std::vector<std::string> &names, std::string &why)
+{
+	auto add = [&](const std::string &from, const std::string &as) {
+		std::size_t before = feeding.size();
+		if (!read_file(from, feeding) && why.empty())
+			why = "cannot read " + from + ": " + strerror(errno);
+		files.push_back({as, feeding.size() - before});
+	};
+	add(o.dir + "/probesuite", "probesuite");
+	for (const scenario &s : plan)
+		if (std::find(names.begin(), names.end(), s.probe) == names.end()) {
+			names.push_back(s.probe);
+			add(o.dir + "/" + s.probe, "probes/" + s.probe);
+		}
+}
+
+// ssh running the script on o.ssh. The user's options first: for each
+// option ssh takes the first value it is given.
+std::vector<std::string> ssh_command(const std::string &ssh, const options &o,
+                                     const std::string &script)
+{
+	std::vector<std::string> command = {ssh};
+	for (const std::string &opt : o.ssh_options)
+		command.insert(command.end(), {"-o", opt});
+	command.insert(command.end(), {"-o", "BatchMode=yes", "-o", "ConnectTimeout=10", "-T", "--",
+	                               o.ssh, "/bin/sh -c " + shell_words({script})});
+	return command;
 }
 
 }  // namespace
@@ -48,22 +86,11 @@ double run_over_ssh(const std::vector<scenario> &plan, const options &o, int sto
 	on.kernel = on.machine = "";  // known once the remote runner speaks
 	on.processors = 0;
 	on.remote = o.ssh;
-	away_link l;
-	std::vector<std::pair<std::string, std::size_t>> files;
+	std::string token = guest_token(), why;
+	away_link l = link_for(plan, token);
+	sizes files;
 	std::vector<std::string> names;
-	std::string why;
-	auto add = [&](const std::string &from, const std::string &as) {
-		std::size_t before = l.feeding.size();
-		if (!read_file(from, l.feeding) && why.empty())
-			why = "cannot read " + from + ": " + strerror(errno);
-		files.push_back({as, l.feeding.size() - before});
-	};
-	add(o.dir + "/probesuite", "probesuite");
-	for (const scenario &s : plan)
-		if (std::find(names.begin(), names.end(), s.probe) == names.end()) {
-			names.push_back(s.probe);
-			add(o.dir + "/" + s.probe, "probes/" + s.probe);
-		}
+	gather(plan, o, l.feeding, files, names, why);
 	std::vector<std::string> args = {"--only", joined(names, ",")};
 	for (const std::string &w : limit_options(o))
 		args.push_back(w);
@@ -77,28 +104,14 @@ double run_over_ssh(const std::vector<scenario> &plan, const options &o, int sto
 		return seconds_since(t0);
 	}
 
-	// The user's options first: for each option ssh takes the first value
-	// it is given.
-	std::vector<std::string> command = {ssh};
-	for (const std::string &opt : o.ssh_options)
-		command.insert(command.end(), {"-o", opt});
-	command.insert(command.end(), {"-o", "BatchMode=yes", "-o", "ConnectTimeout=10", "-T", "--",
-	                               o.ssh, "/bin/sh -c " + shell_words({script(files, args)})});
 	plumbing p;
-	p.feed = p.wire = p.group = true;
+	p.feed = p.wire = true;
 	l.gentle = true;
 	bounds b{o.boot_timeout > 0 ? o.boot_timeout : 60};
-	if (start_link(l, command, p, "", why))
+	if (start_link(l, ssh_command(ssh, o, script(files, args, token)), p, "", why))
 		watch_link(l, b, stop_fd, "starting on " + o.ssh);
-	if (why.empty() && !l.g.done)
-		why = missing(l, b, "on " + o.ssh, "ssh", "ssh");
-	hand_on(plan, l, why, take);
-	if (l.g.ready) {
-		on.kernel = l.g.on.kernel;
-		on.machine = l.g.on.machine;
-		on.processors = l.g.on.processors;
+	if (hand_on(plan, l, b, {"on " + o.ssh, "ssh", "ssh"}, why, take, on))
 		on.where = "Linux " + on.kernel + " on " + o.ssh + " over ssh, " +
 		           counted(on.processors, "processor", "processors");
-	}
 	return seconds_since(t0);
 }

@@ -11,9 +11,11 @@
 // 3 as its second serial line.
 #include "suite/away/vm.h"
 #include "suite/away/guest.h"
+#include "suite/away/hand_on.h"
 #include "suite/away/initramfs.h"
 #include "suite/away/link.h"
 #include "suite/record/elf.h"
+#include "suite/run/places.h"
 #include "suite/text.h"
 
 #include <algorithm>
@@ -66,17 +68,14 @@ std::vector<std::string> machine_args(const std::string &accel, const std::strin
 	return args;
 }
 
-// Boots the machine once. A user-mode kernel runs in a process group of
-// its own, as its processes stay when it panics: they end with it. qemu
-// stays in the runner's: what stops the runner from outside (a
-// terminal's ^C, a timeout) stops the machine too.
+// Boots the machine once. Its keeper ends what it leaves: a user-mode
+// kernel's processes stay when it panics.
 void boot(away_link &l, const std::string &accel, const options &o, const std::string &initramfs,
           const std::string &channel, const std::string &token, const bounds &b, int stop_fd,
           std::string &why)
 {
 	plumbing p;
 	if (accel == "UML") {
-		p.group = true;
 		p.fd3 = open(channel.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
 		if (p.fd3 < 0) {
 			why = std::string("cannot make the guest's channel: ") + strerror(errno);
@@ -108,6 +107,54 @@ std::vector<std::string> accelerators(const options &o, bool uml)
 	return tries;
 }
 
+// The machine's last boot: its link, its accelerator and bounds, and
+// whether KVM was tried and the suite did not start under it.
+struct booted {
+	away_link l;
+	std::string accel;
+	bounds b{};
+	bool kvm_failed = false;
+};
+
+// Boots the machine with each accelerator in turn until the guest speaks,
+// the run is stopped, or the wire breaks; why says what went wrong here.
+void boot_guest(booted &m, const std::vector<scenario> &plan, const options &o, bool uml,
+                const std::string &dir, int stop_fd, std::string &why)
+{
+	std::string initramfs = dir + "/initramfs.cpio", channel = dir + "/results";
+	std::string token = guest_token();
+	if (!make_initramfs(initramfs, plan, o, token, why)) {
+		why = "cannot make the initramfs: " + why;
+		return;
+	}
+	if (o.time_scale > 1)
+		m.b.run *= o.time_scale;  // the guest's limits are scaled as here
+	for (const std::string &a : accelerators(o, uml)) {
+		m.l = link_for(plan, token);
+		m.accel = a;
+		m.b.start = o.boot_timeout > 0 ? o.boot_timeout
+		            : a == "KVM"       ? boot_bound_kvm
+		                               : boot_bound_tcg;
+		boot(m.l, a, o, initramfs, channel, token, m.b, stop_fd, why);
+		if (m.l.g.ready || m.l.stopped || !why.empty() || !m.l.g.broken.empty())
+			break;
+		m.kvm_failed = m.kvm_failed || a == "KVM";
+	}
+}
+
+std::string where(const booted &m, const platform &on, bool uml)
+{
+	std::string how =
+	        uml ? " as user-mode Linux"
+	            : " in a virtual machine (" +
+	                        (m.kvm_failed ? "TCG, as the suite did not start under KVM"
+	                                      : m.accel) +
+	                        ")";
+	return "Linux " + on.kernel + how + ", " +
+	       counted(on.processors, "processor", "processors") + ", booted to init in " +
+	       fixed(m.l.boot_seconds, 1) + " s";
+}
+
 }  // namespace
 
 double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_fd,
@@ -117,65 +164,27 @@ double run_in_vm(const std::vector<scenario> &plan, const options &o, int stop_f
 	on.kernel = on.machine = "";  // known once the guest speaks
 	on.processors = 0;
 	on.image = o.kernel;
-	std::string why;
+	std::string why, dir;
 	bool uml = is_uml(o.kernel);
 	if (!o.launcher.empty() && !is_static(o.launcher[0], why))
 		why = "the launcher " + o.launcher[0] + " cannot run inside the guest: " + why;
 	else if (!uml && find_program("qemu-system-x86_64").empty())
 		why = "qemu-system-x86_64 is not installed (Debian package qemu-system-x86)";
-	const char *tmp = getenv("TMPDIR");
-	std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/probesuite-vm.XXXXXX";
-	if (why.empty() && !mkdtemp(dir.data()))
-		why = "cannot make a folder for the initramfs in " + dir + ": " + strerror(errno);
+	else if ((dir = make_temp_dir("vm", why)).empty())
+		why = "cannot make a folder for the initramfs in " + why;
 	if (!why.empty()) {
 		unarranged(plan, take, why);
 		return seconds_since(t0);
 	}
 
-	std::string initramfs = dir + "/initramfs.cpio", channel = dir + "/results";
-	away_link l;
-	bool kvm_failed = false;
-	std::string accel;
-	bounds b{};
-	if (o.time_scale > 1)
-		b.run *= o.time_scale;  // the guest's limits are scaled as here
-	std::string token = guest_token();
-	if (!make_initramfs(initramfs, plan, o, token, why)) {
-		why = "cannot make the initramfs: " + why;
-	} else {
-		for (const std::string &a : accelerators(o, uml)) {
-			l = away_link();
-			accel = a;
-			b.start = o.boot_timeout > 0 ? o.boot_timeout
-			          : a == "KVM"       ? boot_bound_kvm
-			                             : boot_bound_tcg;
-			boot(l, a, o, initramfs, channel, token, b, stop_fd, why);
-			if (l.g.ready || l.stopped || !why.empty())
-				break;
-			kvm_failed = kvm_failed || a == "KVM";
-		}
-		if (why.empty() && !l.g.done)
-			why = missing(l, b, "in the guest", "the machine", "the console");
-	}
-	unlink(initramfs.c_str());
-	unlink(channel.c_str());
-	rmdir(dir.c_str());
-	hand_on(plan, l, why, take);
-	if (l.g.ready) {
-		on.kernel = l.g.on.kernel;
-		on.machine = l.g.on.machine;
-		on.processors = l.g.on.processors;
-		on.accelerator = accel;
-		on.boot_seconds = l.boot_seconds;
-		on.where =
-		        "Linux " + on.kernel +
-		        (uml ? " as user-mode Linux"
-		             : " in a virtual machine (" +
-		                         (kvm_failed ? "TCG, as the suite did not start under KVM"
-		                                     : accel) +
-		                         ")") +
-		        ", " + counted(on.processors, "processor", "processors") +
-		        ", booted to init in " + fixed(l.boot_seconds, 1) + " s";
+	booted m;
+	boot_guest(m, plan, o, uml, dir, stop_fd, why);
+	remove_temp_dir(dir);
+	if (hand_on(plan, m.l, m.b, {"in the guest", "the machine", "the console"}, why, take,
+	            on)) {
+		on.accelerator = m.accel;
+		on.boot_seconds = m.l.boot_seconds;
+		on.where = where(m, on, uml);
 	}
 	return seconds_since(t0);
 }

@@ -10,6 +10,8 @@
 #include "suite/matrix/side_by_side.h"
 #include "check/harness/file.h"
 #include "suite/matrix/platforms.h"
+#include "suite/run/places.h"
+#include "suite/run/progress.h"
 #include "suite/run/signals.h"
 #include "suite/run/start.h"
 #include "suite/text.h"
@@ -144,14 +146,12 @@ void *work(void *arg)
 
 std::string self()
 {
-	char buf[4096];
-	ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-	return n > 0 ? std::string(buf, n) : "/proc/self/exe";
+	std::string path = own_program();
+	return path.empty() ? "/proc/self/exe" : path;
 }
 
-void show_progress(const std::vector<platform_line> &platforms,
-                   const std::vector<std::atomic<bool>> &done,
-                   std::chrono::steady_clock::time_point t0)
+void progress(const std::vector<platform_line> &platforms,
+              const std::vector<std::atomic<bool>> &done, std::chrono::steady_clock::time_point t0)
 {
 	std::string waiting;
 	std::size_t n = 0;
@@ -160,9 +160,9 @@ void show_progress(const std::vector<platform_line> &platforms,
 			n++;
 		else
 			waiting += (waiting.empty() ? "" : ", ") + escaped(platforms[i].name);
-	printf("\r[%zu/%zu platforms done, %s s] waiting for %s\033[K", n, platforms.size(),
-	       fixed(seconds_since(t0), 1).c_str(), waiting.c_str());
-	fflush(stdout);
+	show_progress(std::to_string(n) + "/" + std::to_string(platforms.size()) +
+	                      " platforms done",
+	              t0, "waiting for " + waiting);
 }
 
 }  // namespace
@@ -172,11 +172,9 @@ matrix run_platforms(const std::vector<platform_line> &platforms, int stop_fd)
 	auto t0 = std::chrono::steady_clock::now();
 	matrix m;
 	m.platforms.resize(platforms.size());
-	const char *tmp = getenv("TMPDIR");
-	std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/probesuite-matrix.XXXXXX";
-	if (!mkdtemp(dir.data())) {
-		std::string why =
-		        std::string("cannot make a folder for the records: ") + strerror(errno);
+	std::string why, dir = make_temp_dir("matrix", why);
+	if (dir.empty()) {
+		why = "cannot make a folder for the records in " + why;
 		for (std::size_t i = 0; i < platforms.size(); i++)
 			m.platforms[i] = {platforms[i].name,
 			                  troubled(platforms[i].plan, outcome::unarranged, why)};
@@ -203,22 +201,20 @@ matrix run_platforms(const std::vector<platform_line> &platforms, int stop_fd)
 	for (std::size_t i = 0; i < jobs.size(); i++)
 		if (!started[i])  // no thread: checked here, in turn
 			work(&jobs[i]);
-	bool progress = isatty(1);
 	for (;;) {
 		bool all = true;
 		for (const auto &d : done)
 			all &= d.load(std::memory_order_acquire);
 		if (all)
 			break;
-		if (progress)
-			show_progress(platforms, done, t0);
+		if (progress_shown())
+			progress(platforms, done, t0);
 		usleep(100000);
 	}
 	for (std::size_t i = 0; i < jobs.size(); i++)
 		if (started[i])
 			pthread_join(threads[i], nullptr);
-	if (progress)
-		printf("\r\033[K");
+	end_progress();
 	for (std::size_t i = 0; i < jobs.size(); i++) {
 		m.platforms[i].name = platforms[i].name;
 		unlink(jobs[i].json.c_str());

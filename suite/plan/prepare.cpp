@@ -5,15 +5,14 @@
 #include "suite/plan/expect.h"
 #include "suite/plan/options.h"
 #include "suite/plan/scenarios.h"
+#include "suite/run/places.h"
 
 #include <algorithm>
 #include <unistd.h>
 
 std::string own_dir()
 {
-	char buf[4096];
-	ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-	std::string self = n > 0 ? std::string(buf, n) : std::string(".");
+	std::string self = own_program();
 	std::size_t slash = self.rfind('/');
 	return slash == std::string::npos ? "." : slash == 0 ? "/" : self.substr(0, slash);
 }

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <type_traits>
 
@@ -63,6 +65,73 @@ void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, run
 	f("seen", seen);
 	f("waited", waited);
 	f("busy", busy);
+}
+
+// The first of a record's values out of its range, by its field's name
+// and with its value; empty when every one is in range.
+std::string quoted(const char *key)
+{
+	return std::string("\"") + key + "\"";
+}
+
+std::string pid_fault(const char *key, long pid)
+{
+	return pid == -1 || pid > 0 ? ""
+	                            : quoted(key) + " is " + std::to_string(pid) +
+	                                      ", neither a pid nor -1 for none";
+}
+
+std::string time_fault(const char *key, double t)
+{
+	return std::isfinite(t) && t >= 0 ? ""
+	                                  : quoted(key) + " is " + json(t).dump() + ", not a time";
+}
+
+std::string count_fault(const char *key, long n, long least = 0)
+{
+	return n >= least ? "" : quoted(key) + " is " + std::to_string(n) + ", not a count";
+}
+
+std::string kept_fault(const char *key, const std::string &s)
+{
+	std::size_t keep = run_opts().keep;
+	return s.size() <= keep
+	               ? ""
+	               : quoted(key) + " holds " + std::to_string(s.size()) +
+	                         " bytes, more than the " + std::to_string(keep) + " a run keeps";
+}
+
+std::string range_fault(const run_result &r)
+{
+	std::string code = r.code >= (r.exited ? 0 : -1) && r.code <= 255
+	                           ? ""
+	                           : quoted("code") + " is " + std::to_string(r.code) +
+	                                     ", not an exit status (0 to 255)";
+	std::string signal = r.signal >= 0 && r.signal <= 64
+	                             ? ""
+	                             : quoted("signal") + " is " + std::to_string(r.signal) +
+	                                       ", not a signal the kernel has (1 to 64)";
+	for (const std::string &why :
+	     {pid_fault("pid", r.pid), code, signal, time_fault("seconds", r.seconds),
+	      time_fault("stalled", r.stalled), time_fault("waited", r.waited),
+	      count_fault("left", r.left), kept_fault("stdout", r.out), kept_fault("stderr", r.err),
+	      pid_fault("pid", r.seen.pid), pid_fault("forked", r.seen.forked),
+	      count_fault("cpu ticks", r.seen.cpu, -1), count_fault("ticks per second", r.seen.hz)})
+		if (!why.empty())
+			return why;
+	for (const auto &[pid, status] : r.reaped)
+		if (pid <= 0)
+			return pid_fault("reaped", pid);
+	for (const auto &[at, t] : r.out_times)
+		if (!time_fault("stdout times", t).empty())
+			return time_fault("stdout times", t);
+	return "";
+}
+
+std::string range_fault(const platform &p)
+{
+	std::string why = count_fault("processors", p.processors);
+	return why.empty() ? time_fault("boot seconds", p.boot_seconds) : why;
 }
 
 template <class R, class F>
@@ -250,6 +319,9 @@ template <class T> bool from(const json &j, T &v, std::string &why)
 					      "\" is not what it should be";
 			}
 		});
+		if constexpr (requires { range_fault(v); })
+			if (ok && !(why = range_fault(v)).empty())
+				ok = false;
 		return ok;
 	} else if constexpr (std::is_same_v<T, outcome>) {
 		return j.is_string() && outcome_named(j.get<std::string>(), v);
@@ -389,46 +461,124 @@ bool read_records(const std::string &text, matrix &m, std::string &why)
 	return true;
 }
 
-std::string wire_hello(const platform &p)
+namespace
 {
-	return text({{"guest", 1}, {"platform", to(p)}}, -1) + "\n";
-}
 
-std::string wire_result(const std::string &title, const run_result &r)
+// A line of the wire: the token first, when there is one.
+std::string wire_line(const std::string &token, json body)
 {
-	json j = {{"title", to(title)}, {"run", to(r)}};
-	if (!is_utf8(title))
-		j = {{"title_base64", base64(title)}, {"run", to(r)}};
+	json j = json::object();
+	if (!token.empty())
+		j["token"] = token;
+	for (auto &[key, value] : body.items())
+		j[key] = std::move(value);
 	return text(j, -1) + "\n";
 }
 
-std::string wire_done()
+// A result for a title: refused when not planned, and a second one or one
+// out of range stands for the guest's fault.
+void take_result(guest_report &g, const json &j)
 {
-	return "{\"done\":true}\n";
+	std::string title, why;
+	auto e = j.find("title_base64");
+	bool named = j.contains("title") ? from(j["title"], title, why)
+	                                 : e != j.end() && e->is_string() &&
+	                                           unbase64(e->get<std::string>(), title);
+	if (!named) {
+		if (g.refused.empty())
+			g.refused = "the guest sent a result with no title";
+		return;
+	}
+	if (std::find(g.titles.begin(), g.titles.end(), title) == g.titles.end()) {
+		g.broken = "the guest sent a result for \"" + title + "\", which was not planned";
+		return;
+	}
+	run_result r;
+	if (g.results.count(title))
+		r.setup = "the guest sent a result for it twice";
+	else if (!from(j["run"], r, why)) {
+		r = run_result();
+		r.setup = "the guest's result does not hold: " +
+		          (why.empty() ? std::string("\"run\" is no run") : why);
+	}
+	g.results[title] = std::move(r);
+}
+
+void take_line(guest_report &g, const std::string &line)
+{
+	json j = json::parse(line, nullptr, false);
+	if (j.is_discarded() || !j.is_object())
+		return;  // not the guest's: what a shell or a console put there
+	auto token = j.find("token");
+	if (token == j.end() || !token->is_string() || *token != g.token || g.token.empty()) {
+		if (g.refused.empty())
+			g.refused = "the guest's lines do not carry this run's token";
+		return;
+	}
+	std::string why;
+	if (j.contains("guest") && j.contains("platform")) {
+		g.ready = from(j["platform"], g.on, why);
+		if (!g.ready)
+			g.broken = "the guest's platform does not hold: " + why;
+	} else if (j.contains("done")) {
+		g.done = true;
+	} else if (j.contains("run")) {
+		take_result(g, j);
+	}
+}
+
+}  // namespace
+
+std::string wire_hello(const std::string &token, const platform &p)
+{
+	return wire_line(token, {{"guest", 1}, {"platform", to(p)}});
+}
+
+std::string wire_result(const std::string &token, const std::string &title, const run_result &r)
+{
+	if (!is_utf8(title))
+		return wire_line(token, {{"title_base64", base64(title)}, {"run", to(r)}});
+	return wire_line(token, {{"title", to(title)}, {"run", to(r)}});
+}
+
+std::string wire_done(const std::string &token)
+{
+	return wire_line(token, {{"done", true}});
+}
+
+// Each stream at worst 6 bytes a byte (a control byte as \u0001; a
+// character past ASCII as \uXXXX, 2 or 3 bytes a byte; base64 takes 4 for
+// 3), a time for each kept chunk of stdout, which holds a byte at least,
+// as [offset,time], at most 36 bytes; the rest (a title, reasons, the
+// thousand reaped) well within 1 MiB.
+std::size_t wire_line_bound(std::size_t keep)
+{
+	return 2 * 6 * keep + 36 * keep + (1 << 20);
 }
 
 void read_wire(guest_report &g, const char *data, std::size_t n)
 {
-	std::size_t from_line = 0;
-	g.pending.append(data, n);
-	for (std::size_t nl; (nl = g.pending.find('\n', from_line)) != std::string::npos;
-	     from_line = nl + 1) {
-		json j = json::parse(g.pending.begin() + (long)from_line,
-		                     g.pending.begin() + (long)nl, nullptr, false);
-		if (j.is_discarded() || !j.is_object())
-			continue;
-		std::string why, title;
-		run_result r;
-		if (j.contains("guest") && j.contains("platform"))
-			g.ready = from(j["platform"], g.on, why);
-		else if (j.contains("done"))
-			g.done = true;
-		else if (j.contains("run") && from(j["run"], r, why) &&
-		         (j.contains("title")
-		                  ? from(j["title"], title, why)
-		                  : j.contains("title_base64") && j["title_base64"].is_string() &&
-		                            unbase64(j["title_base64"].get<std::string>(), title)))
-			g.results[title] = std::move(r);
+	for (std::size_t at = 0; at < n && g.broken.empty();) {
+		const char *nl = (const char *)memchr(data + at, '\n', n - at);
+		std::size_t part = (nl ? (std::size_t)(nl - data) : n) - at;
+		if (g.pending.size() + part > g.bound) {
+			g.broken = "the guest sent a line longer than " + std::to_string(g.bound) +
+			           " bytes";
+			std::string().swap(g.pending);
+			return;
+		}
+		// A long line grows its room once, not by doubling.
+		if (g.pending.size() + part > (1 << 20) && g.pending.capacity() < g.bound)
+			g.pending.reserve(g.bound);
+		g.pending.append(data + at, part);
+		at += part;
+		if (!nl)
+			return;
+		take_line(g, g.pending);
+		if (g.pending.capacity() > (1 << 20))
+			std::string().swap(g.pending);
+		else
+			g.pending.clear();
+		at++;
 	}
-	g.pending.erase(0, from_line);
 }

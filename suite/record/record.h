@@ -67,23 +67,37 @@ bool read_record(const std::string &text, record &r, std::string &why);
 std::string json_matrix(const matrix &m);
 bool read_records(const std::string &text, matrix &m, std::string &why);
 
-// A guest's lines, each one JSON object: who it is, a raw result per
-// scenario, and that it is done.
-std::string wire_hello(const platform &p);
-std::string wire_result(const std::string &title, const run_result &r);
-std::string wire_done();
+// A guest's lines, each one JSON object that carries the run's token
+// (none when it is empty): who it is, a raw result per scenario, and that
+// it is done.
+std::string wire_hello(const std::string &token, const platform &p);
+std::string wire_result(const std::string &token, const std::string &title, const run_result &r);
+std::string wire_done(const std::string &token);
 
-// What a guest sent so far.
+// The longest line a result needs whose streams were each cut at keep
+// bytes (run_opts.keep): its bytes, times and reasons encoded at worst.
+std::size_t wire_line_bound(std::size_t keep);
+
+// What a guest sent so far. The host sets token and titles before the
+// first line.
 struct guest_report {
-	bool ready = false;                         // its init ran
-	bool done = false;                          // it sent every result
-	platform on;                                // as the guest saw it
-	std::map<std::string, run_result> results;  // by scenario title
-	std::string pending;                        // a line still on its way
+	std::string token;                // every line must carry it
+	std::vector<std::string> titles;  // planned: a result for each once, for no other
+	std::size_t bound = wire_line_bound(run_opts().keep);  // bytes of a line
+	bool ready = false;                                    // its init ran
+	bool done = false;                                     // it sent every result
+	platform on;                                           // as the guest saw it
+	std::map<std::string, run_result> results;             // by scenario title
+	std::string refused;  // why a line was not taken, the first such; none: empty
+	std::string broken;   // why nothing more is taken; none: empty
+	std::string pending;  // a line still on its way
 };
 
-// Takes more of the wire: each whole line once. A line that is no record
-// is skipped.
+// Takes more of the wire, each whole line once, in time linear in n. A
+// line that is no JSON object is skipped; one without the token is
+// refused. A result with a value out of range, or a second result for a
+// title, has its setup say so. A line past the bound or a title not
+// planned breaks the wire.
 void read_wire(guest_report &g, const char *data, std::size_t n);
 
 #endif

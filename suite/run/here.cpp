@@ -5,6 +5,7 @@
 // fourth worker runs the quick ones in turn. The main thread only shows
 // progress.
 #include "suite/run/here.h"
+#include "suite/run/progress.h"
 #include "suite/text.h"
 
 #include <atomic>
@@ -53,17 +54,16 @@ void *work(void *arg)
 	return nullptr;
 }
 
-void show_progress(const queue &q, std::chrono::steady_clock::time_point t0)
+void progress(const queue &q, std::chrono::steady_clock::time_point t0)
 {
 	std::string waiting;
 	for (std::size_t i = 0; i < q.plan->size(); i++)
 		if ((*q.plan)[i].slow &&
 		    q.runs_done[i].load(std::memory_order_relaxed) < q.o->repeat)
 			waiting += (waiting.empty() ? "" : ", ") + (*q.plan)[i].probe;
-	printf("\r[%zu/%zu done, %s s] %s%s\033[K", q.done.load(std::memory_order_relaxed),
-	       q.tasks.size(), fixed(seconds_since(t0), 1).c_str(),
-	       waiting.empty() ? "" : "waiting for ", waiting.c_str());
-	fflush(stdout);
+	show_progress(std::to_string(q.done.load(std::memory_order_relaxed)) + "/" +
+	                      std::to_string(q.tasks.size()) + " done",
+	              t0, waiting.empty() ? "" : "waiting for " + waiting);
 }
 
 }  // namespace
@@ -129,15 +129,13 @@ double run_here(const std::vector<scenario> &plan, const options &o, int stop_fd
 	if (threads.empty())
 		work(&q);
 
-	bool progress = isatty(1);
 	while (q.done.load(std::memory_order_relaxed) < q.tasks.size()) {
-		if (progress)
-			show_progress(q, t0);
+		if (progress_shown())
+			progress(q, t0);
 		usleep(100000);
 	}
 	for (pthread_t t : threads)
 		pthread_join(t, nullptr);
-	if (progress)
-		printf("\r\033[K");
+	end_progress();
 	return seconds_since(t0);
 }
