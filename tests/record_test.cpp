@@ -131,6 +131,8 @@ TEST(RunRecord, WireRefusesWhatTheGuestGotWrong)
 	        {"signal", [](run_result &r) { r.signal = 1000; }, "\"signal\" is 1000"},
 	        {"seconds", [](run_result &r) { r.seconds = -100; }, "\"seconds\" is -100"},
 	        {"pid", [](run_result &r) { r.pid = -3; }, "\"pid\" is -3"},
+	        {"unstarted", [](run_result &r) { r.exited = true, r.code = 0; },
+	         "\"pid\" is -1, none started"},
 	        {"left", [](run_result &r) { r.left = -1; }, "\"left\" is -1"},
 	        {"reaped",
 	         [](run_result &r) {

@@ -119,6 +119,8 @@ std::string range_fault(const run_result &r)
 	      count_fault("cpu ticks", r.seen.cpu, -1), count_fault("ticks per second", r.seen.hz)})
 		if (!why.empty())
 			return why;
+	if (r.pid == -1 && (r.exited || r.signal || r.timed_out))
+		return quoted("pid") + " is -1, none started, yet the run ended as one that did";
 	for (const auto &[pid, status] : r.reaped)
 		if (pid <= 0)
 			return pid_fault("reaped", pid);
