@@ -24,6 +24,10 @@ std::size_t utf8_length(const std::string &t, std::size_t i, unsigned long *code
 
 bool is_utf8(const std::string &t);
 
+// t as an error echoes it: its first 200 bytes and "…" where longer, not
+// cutting a character in two.
+std::string cut(const std::string &t);
+
 // The entity HTML and XML both need for c ("&amp;" for '&', and so for
 // '<', '>' and '"'); null for any other character.
 const char *markup_entity(char c);
