@@ -72,6 +72,8 @@ TEST(ReadRecord, RefusesWhatNoRunGivesAndSaysWhere)
 	         "field \"repeat\": not an integer from"},
 	        {replaced(good, "\"runs\": 2", "\"runs\": 2147483647"),
 	         "scenario 1 (raiseprint): field \"runs\""},
+	        {replaced(good, "\"repeat\": 2", "\"repeat\": 1"),
+	         "scenario 1 (raiseprint): field \"runs\": more than the record's repeat of 1"},
 	        {replaced(good, "\"ok\": 2", "\"ok\": 2147483647", 1),
 	         "scenario 2 (ductread (fed)): field \"outcomes\""},
 	        {replaced(good, "\"ok\": 2", "\"ok\": 1"), "the counts add up to 1, not 2"},

@@ -314,6 +314,14 @@ template <class T> bool sound(const T &, std::string &)
 	return true;
 }
 
+// why, of the ith element of a list, and its name: "scenario 3
+// (ductread): why".
+std::string which(const char *what, std::size_t i, const std::string &name, const std::string &why)
+{
+	return std::string(what) + " " + std::to_string(i + 1) +
+	       (name.empty() ? "" : " (" + cut(name) + ")") + ": " + why;
+}
+
 bool named(const std::string &name, const char *field, std::string &why)
 {
 	if (name.find('\0') == std::string::npos)
@@ -360,6 +368,13 @@ bool sound(const record &r, std::string &why)
 		      std::to_string(most_count);
 		return false;
 	}
+	for (std::size_t i = 0; i < r.scenarios.size(); i++)
+		if (r.scenarios[i].runs > r.repeat) {
+			why = which("scenario", i, r.scenarios[i].title,
+			            "field \"runs\": more than the record's repeat of " +
+			                    std::to_string(r.repeat));
+			return false;
+		}
 	return true;
 }
 
@@ -371,15 +386,13 @@ bool sound(const column &c, std::string &why)
 // Says which of a list's elements is wrong: "scenario 3 (ductread): ".
 template <class T> void say_which(const json &x, std::size_t i, std::string &why)
 {
-	const char *what = std::is_same_v<T, tally> ? "scenario" : "platform";
-	const char *key = std::is_same_v<T, tally> ? "title" : "name";
 	if constexpr (std::is_same_v<T, tally> || std::is_same_v<T, column>) {
+		const char *key = std::is_same_v<T, tally> ? "title" : "name";
 		std::string name;
 		auto n = x.is_object() ? x.find(key) : x.end();
 		if (n != x.end() && n->is_string())
 			decoded(n->template get<std::string>(), name);
-		why = std::string(what) + " " + std::to_string(i + 1) +
-		      (name.empty() ? "" : " (" + cut(name) + ")") + ": " + why;
+		why = which(std::is_same_v<T, tally> ? "scenario" : "platform", i, name, why);
 	}
 }
 
