@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -368,13 +369,6 @@ bool sound(const record &r, std::string &why)
 		      std::to_string(most_count);
 		return false;
 	}
-	for (std::size_t i = 0; i < r.scenarios.size(); i++)
-		if (r.scenarios[i].runs > r.repeat) {
-			why = which("scenario", i, r.scenarios[i].title,
-			            "field \"runs\": more than the record's repeat of " +
-			                    std::to_string(r.repeat));
-			return false;
-		}
 	return true;
 }
 
@@ -491,42 +485,93 @@ json record_json(const record &r)
 	return j;
 }
 
-// Builds a document as the library's own builder does, refusing nesting
-// deeper than any record's (a matrix's values nest 10 deep) as it goes:
-// the library's copies and comparisons of a value recurse through it.
-struct shallow_builder : nlohmann::detail::json_sax_dom_parser<json> {
-	using builder = nlohmann::detail::json_sax_dom_parser<json>;
+// Builds a document as the library's own builder does, within two
+// bounds: nesting deeper than any record's (a matrix's values nest 10
+// deep) is refused as it comes, as the library's copies and comparisons of
+// a value recurse through it; and where taking, each scenario of a record
+// is taken out of the document as one of ours once it is whole, as the
+// library's form of a record takes several times its text.
+struct builder : nlohmann::detail::json_sax_dom_callback_parser<json> {
+	using base = nlohmann::detail::json_sax_dom_callback_parser<json>;
 	enum { deepest = 16 };
-	int depth = 0;
+	bool taking;
+	std::vector<std::string> path;  // each open value's key, "[]" in a list
+	std::vector<bool> lists;        // and whether it is a list
+	std::string key_now;
+	bool closing = false;                       // a scenario
+	std::vector<std::vector<tally>> scenarios;  // of each record, in order
 	std::string why;
 
-	explicit shallow_builder(json &j) : builder(j, false)
+	builder(json &j, bool take)
+	    : base(
+	              j, [this](int, json::parse_event_t e, json &v) { return kept(e, v); }, false),
+	      taking(take)
 	{
 	}
-	bool deeper()
+	// Whether the first n keys of path are those of a record's scenarios.
+	bool at_scenarios(std::size_t n) const
 	{
-		if (++depth <= deepest)
-			return true;
-		why = "not a record: nested more than " + std::to_string((int)deepest) + " deep";
+		static const std::vector<std::string> one = {"", "scenarios"},
+		                                      many = {"", "platforms", "[]", "record",
+		                                              "scenarios"};
+		for (const std::vector<std::string> *p : {&one, &many})
+			if (n == p->size() && std::equal(p->begin(), p->end(), path.begin()))
+				return true;
 		return false;
+	}
+	bool open(bool list)
+	{
+		if (path.size() == deepest) {
+			why = "not a record: nested more than " + std::to_string((int)deepest) +
+			      " deep";
+			return false;
+		}
+		path.push_back(!lists.empty() && lists.back() ? "[]" : key_now);
+		lists.push_back(list);
+		if (taking && list && at_scenarios(path.size()))
+			scenarios.emplace_back();
+		return true;
+	}
+	// Takes the scenario v out of the document.
+	bool kept(json::parse_event_t e, json &v)
+	{
+		if (e != json::parse_event_t::object_end || !closing)
+			return true;
+		closing = false;
+		std::vector<tally> &list = scenarios.back();
+		std::string at;
+		if (from(v, list.emplace_back(), at))
+			return false;
+		say_which<tally>(v, list.size() - 1, at);
+		why = path[1] == "platforms" ? which("platform", scenarios.size() - 1, "", at) : at;
+		return false;
+	}
+	bool key(std::string &k)
+	{
+		key_now = k;
+		return base::key(k);
 	}
 	bool start_object(std::size_t n)
 	{
-		return deeper() && builder::start_object(n);
+		return open(false) && base::start_object(n);
 	}
 	bool start_array(std::size_t n)
 	{
-		return deeper() && builder::start_array(n);
+		return open(true) && base::start_array(n);
 	}
 	bool end_object()
 	{
-		depth--;
-		return builder::end_object();
+		closing = taking && path.back() == "[]" && at_scenarios(path.size() - 1);
+		base::end_object();
+		path.pop_back();
+		lists.pop_back();
+		return why.empty();
 	}
 	bool end_array()
 	{
-		depth--;
-		return builder::end_array();
+		path.pop_back();
+		lists.pop_back();
+		return base::end_array();
 	}
 	bool parse_error(std::size_t at, const std::string &, const nlohmann::detail::exception &e)
 	{
@@ -535,26 +580,48 @@ struct shallow_builder : nlohmann::detail::json_sax_dom_parser<json> {
 		// at counts the bytes read, the wrong one with them.
 		why = "not JSON at byte " + std::to_string(at ? at - 1 : 0) + ": " +
 		      cut(from == std::string::npos ? what : what.substr(from + 2));
-		return builder::parse_error(at, "", e);
+		return base::parse_error(at, "", e);
 	}
 };
 
-// The JSON text from first to last; discarded, with why, when it is no
-// JSON or nests deeper than a record. The guest's lines are read so, too.
-json parsed(const char *first, const char *last, std::string &why)
+// The JSON text from first to last, where taking with each record's
+// scenarios taken out into *scenarios; discarded, with why, when it is no
+// JSON, nests deeper than a record, or holds a scenario that is none. The
+// guest's lines can be read so, too (scenarios null).
+json parsed(const char *first, const char *last, std::vector<std::vector<tally>> *scenarios,
+            std::string &why)
 {
 	json j;
-	shallow_builder b(j);
-	if (json::sax_parse(first, last, &b) && !b.is_errored())
+	builder b(j, scenarios != nullptr);
+	if (json::sax_parse(first, last, &b) && !b.is_errored() && b.why.empty()) {
+		if (scenarios)
+			*scenarios = std::move(b.scenarios);
 		return j;
+	}
 	why = b.why.empty() ? "not JSON" : b.why;
 	return json(json::value_t::discarded);
 }
 
-// The text as a JSON document of format 1; discarded when it is none.
-json document(const std::string &text, std::string &why)
+// r with the scenarios the builder took out of its document, each of at
+// most r's repeat of runs.
+bool taken(record &r, std::vector<tally> &&scenarios, std::string &why)
 {
-	json j = parsed(text.data(), text.data() + text.size(), why);
+	r.scenarios = std::move(scenarios);
+	for (std::size_t i = 0; i < r.scenarios.size(); i++)
+		if (r.scenarios[i].runs > r.repeat) {
+			why = which("scenario", i, r.scenarios[i].title,
+			            "field \"runs\": more than the record's repeat of " +
+			                    std::to_string(r.repeat));
+			return false;
+		}
+	return true;
+}
+
+// The text as a JSON document of format 1, each record's scenarios taken
+// out; discarded when it is none.
+json document(const std::string &text, std::vector<std::vector<tally>> &scenarios, std::string &why)
+{
+	json j = parsed(text.data(), text.data() + text.size(), &scenarios, why);
 	if (j.is_discarded())
 		return j;
 	if (!j.is_object()) {
@@ -578,8 +645,15 @@ std::string json_record(const record &r)
 
 bool read_record(const std::string &text, record &r, std::string &why)
 {
-	json j = document(text, why);
-	return !j.is_discarded() && from(j, r, why);
+	std::vector<std::vector<tally>> scenarios;
+	json j = document(text, scenarios, why);
+	if (j.is_discarded() || !from(j, r, why))
+		return false;
+	if (scenarios.size() != 1) {
+		why = "field \"scenarios\" is given more than once";
+		return false;
+	}
+	return taken(r, std::move(scenarios[0]), why);
 }
 
 std::string json_matrix(const matrix &m)
@@ -593,15 +667,27 @@ std::string json_matrix(const matrix &m)
 
 bool read_records(const std::string &text, matrix &m, std::string &why)
 {
-	json j = document(text, why);
+	std::vector<std::vector<tally>> scenarios;
+	json j = document(text, scenarios, why);
 	if (j.is_discarded())
 		return false;
-	if (j.contains("platforms"))
-		return from(j, m, why);
-	m.platforms.assign(1, column{});
-	if (!from(j, m.platforms[0].r, why))
+	bool many = j.contains("platforms");
+	if (!many)
+		m.platforms.assign(1, column{});
+	if (!(many ? from(j, m, why) : from(j, m.platforms[0].r, why)))
 		return false;
-	m.seconds = m.platforms[0].r.seconds;
+	if (scenarios.size() != m.platforms.size()) {
+		why = "a platform's field \"scenarios\" is given more than once";
+		return false;
+	}
+	for (std::size_t i = 0; i < scenarios.size(); i++)
+		if (!taken(m.platforms[i].r, std::move(scenarios[i]), why)) {
+			if (many)
+				why = which("platform", i, m.platforms[i].name, why);
+			return false;
+		}
+	if (!many)
+		m.seconds = m.platforms[0].r.seconds;
 	return true;
 }
 
