@@ -2,6 +2,7 @@
 // launcher's path and the scenarios chosen, each usage error found before
 // anything runs.
 #include "suite/plan/prepare.h"
+#include "check/harness/file.h"
 #include "suite/plan/expect.h"
 #include "suite/plan/options.h"
 #include "suite/plan/scenarios.h"
@@ -38,6 +39,11 @@ bool prepare(options &o, std::vector<scenario> &plan, std::string &why)
 			return false;
 		}
 		o.launcher[0] = path;
+	}
+	std::string head;  // a kernel image is read whole later, by whatever boots it
+	if (!o.kernel.empty() && !read_regular(o.kernel, elf_head_limit, true, head, why)) {
+		why = "cannot read the kernel image " + o.kernel + ": " + why;
+		return false;
 	}
 	std::vector<scenario> all = standard();
 	if (!o.expect.empty() && !read_expectations(o.expect, all, why))
