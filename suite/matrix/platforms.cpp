@@ -91,6 +91,7 @@ bool read_platforms(const std::string &file, std::vector<platform_line> &platfor
                     std::string &why)
 {
 	std::string text;
+	why.clear();
 	if (!read_regular(file, list_limit, false, text, why)) {
 		why = "cannot read the platforms file " + file + ": " + why;
 		return false;

@@ -456,6 +456,7 @@ std::string find_program(const std::string &program)
 
 bool parse(int argc, char **argv, options &o, parse_mode mode, std::string &why)
 {
+	why.clear();
 	opterr = 0;               // the messages are ours
 	optind = 0;               // from the start, should it have read another line
 	int platform_option = 0;  // one that makes a platform, on the command line
