@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <tuple>
@@ -48,51 +49,28 @@ void list(const std::vector<scenario> &plan, const options &o)
 	}
 }
 
-}  // namespace
-
-int main(int argc, char **argv)
-{
-	int guest = is_guest() ? become_init(argc, argv) : -1;  // a kernel check's init
-	start st = settle_start();
-	catch_signals();
-	options o;
-	parse(argc, argv, o);
-	if (!o.platforms.empty() || !o.compare.empty())
-		return finish(run_matrix(o), st.stdout_closed);
-	std::vector<scenario> plan = prepare(o);
-	if (o.list) {
-		list(plan, o);
-		return finish(0, st.stdout_closed);
-	}
-	check_away_usage(plan, o);
-	int junit = open_output(o.junit), json = open_output(o.json);
-	if (guest >= 0) {
-		run_as_guest(guest, plan, o, stop_fd());
-		return 0;  // and the machine powers off
-	}
-	if (o.raw) {
-		stop_at_end_of_stdin();
-		run_as_guest(1, plan, o, stop_fd());
-		return 0;
-	}
-
-	record r;
-	r.on = this_platform(plan, o);
-	r.on.limits = st.limits;
-	r.repeat = o.repeat;
-	r.scenarios = tallies(plan);
+// What judging a run needs: the plan and options it ran by, and the
+// record its tallies are in.
+struct judging {
+	const std::vector<scenario> &plan;
+	const options &o;
+	record &r;
 	std::mutex lock;  // over r's scenarios
-	take_run take = [&](std::size_t i, int nth, run_result &&got) {
-		verdict v;
-		judgement j = judge(plan[i], got, o, stopped(), v);
-		values seen = varying(plan[i], got, v);
-		std::lock_guard<std::mutex> hold(lock);
-		fold(r.scenarios[i], nth, std::move(got), std::move(j), seen);
-	};
-	r.seconds = !o.kernel.empty() ? run_in_vm(plan, o, stop_fd(), take, r.on)
-	            : !o.ssh.empty()  ? run_over_ssh(plan, o, stop_fd(), take, r.on)
-	                              : run_here(plan, o, stop_fd(), take);
+};
 
+// Judges the nth run of scenario i and counts it into the record.
+void judge_run(judging &to, std::size_t i, int nth, run_result &&got)
+{
+	verdict v;
+	judgement j = judge(to.plan[i], got, to.o, stopped(), v);
+	values seen = varying(to.plan[i], got, v);
+	std::lock_guard<std::mutex> hold(to.lock);
+	fold(to.r.scenarios[i], nth, std::move(got), std::move(j), seen);
+}
+
+// The run's record as the reports take it, and the status it gives.
+int write_reports(const record &r, const options &o, int junit, int json)
+{
 	int status = exit_status(r);
 	bool written = write_output(junit, o.junit, [&](FILE *f) { report_junit(f, r); });
 	written &= write_output(json, o.json, [&](FILE *f) { fputs(json_record(r).c_str(), f); });
@@ -103,5 +81,47 @@ int main(int argc, char **argv)
 		report_tap(r);
 	else
 		report(r, o.quiet, colour);
-	return finish(status, st.stdout_closed);
+	return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+	int guest = is_guest() ? become_init(argc, argv) : -1;  // a kernel check's init
+	start st = settle_start();
+	catch_signals();
+	options o;
+	std::vector<scenario> plan;
+	std::string why;
+	if (!parse(argc, argv, o, from_command_line, why))
+		bad_usage(why);
+	if (!o.platforms.empty() || !o.compare.empty())
+		return finish(run_matrix(o), st.stdout_closed);
+	if (!prepare(o, plan, why))
+		bad_usage(why);
+	if (o.list) {
+		list(plan, o);
+		return finish(0, st.stdout_closed);
+	}
+	check_away_usage(plan, o);
+	int junit = open_output(o.junit), json = open_output(o.json);
+	if (guest >= 0 || o.raw) {  // a guest's results go out on its line, or stdout
+		if (guest < 0)
+			stop_at_end_of_stdin();
+		run_as_guest(guest >= 0 ? guest : 1, plan, o, stop_fd());
+		return 0;  // and a guest's machine powers off
+	}
+
+	record r;
+	r.on = this_platform(plan, o);
+	r.on.limits = st.limits;
+	r.repeat = o.repeat;
+	r.scenarios = tallies(plan);
+	judging j{plan, o, r, {}};
+	take_run take = std::bind_front(judge_run, std::ref(j));
+	r.seconds = !o.kernel.empty() ? run_in_vm(plan, o, stop_fd(), take, r.on)
+	            : !o.ssh.empty()  ? run_over_ssh(plan, o, stop_fd(), take, r.on)
+	                              : run_here(plan, o, stop_fd(), take);
+	return finish(write_reports(r, o, junit, json), st.stdout_closed);
 }

@@ -141,3 +141,13 @@ std::string joined(const std::vector<std::string> &words, const char *sep)
 		j += (j.empty() ? "" : sep) + w;
 	return j;
 }
+
+std::string cut(const std::string &t)
+{
+	std::size_t n = 200;
+	if (t.size() <= n)
+		return t;
+	while (n > 0 && ((unsigned char)t[n] & 0xc0) == 0x80)
+		n--;
+	return t.substr(0, n) + "\xe2\x80\xa6";  // …
+}

@@ -32,6 +32,10 @@ bool is_utf8(const std::string &t);
 // printed: a transcript's.
 std::string escaped(const std::string &text, bool backslashes = false);
 
+// t as an error echoes it: its first 200 bytes and "…" where longer, not
+// cutting a character in two.
+std::string cut(const std::string &t);
+
 // The entity HTML and XML both need for c ("&amp;" for '&', and so for
 // '<', '>' and '"'); null for any other character.
 const char *markup_entity(char c);

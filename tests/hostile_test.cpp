@@ -590,9 +590,9 @@ TEST(HostileStart, TimeScaleMustBeAPositiveNumber)
 		o.argv = {suite_path, "--time-scale", bad};
 		run_result r = run(o);
 		EXPECT_TRUE(r.exited && r.code == 2) << bad << ": " << describe(r);
-		EXPECT_EQ(r.err,
-		          std::string("probesuite: --time-scale needs a positive number, not '") +
-		                  bad + "'\nTry 'probesuite --help'.\n");
+		EXPECT_EQ(r.err, std::string("probesuite: --time-scale needs a number from 0.01 to "
+		                             "1000, not '") +
+		                         bad + "'\nTry 'probesuite --help'.\n");
 	}
 }
 

@@ -1,24 +1,25 @@
 // Saved records brought together as one matrix, a column per platform.
 #include "suite/matrix/compare.h"
 #include "check/harness/file.h"
-#include "suite/plan/options.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <set>
 
-matrix compared(const std::vector<std::string> &files)
+bool compared(const std::vector<std::string> &files, matrix &m, std::string &why)
 {
-	matrix m;
 	std::set<std::string> names;
 	for (const std::string &file : files) {
-		std::string text, why;
-		if (!read_file(file, text))
-			bad_usage("cannot read the record " + file + ": " + strerror(errno));
+		std::string text;
+		if (!read_regular(file, record_limit, false, text, why)) {
+			why = "cannot read the record " + file + ": " + why;
+			return false;
+		}
 		matrix one;
-		if (!read_records(text, one, why))
-			bad_usage(file + " is no run record: " + std::move(why));
+		if (!read_records(text, one, why)) {
+			why = file + " is no run record: " + why;
+			return false;
+		}
+		text = std::string();  // before the next file's
 		std::string base = file.substr(file.rfind('/') + 1);
 		if (base.ends_with(".json"))
 			base.resize(base.size() - 5);
@@ -33,5 +34,5 @@ matrix compared(const std::vector<std::string> &files)
 		}
 		m.seconds = std::max(m.seconds, one.seconds);
 	}
-	return m;
+	return true;
 }

@@ -9,11 +9,9 @@
 //	vm	--kernel /boot/vmlinuz-*-cloud-amd64 --dir ../build/static
 #include "suite/matrix/platforms.h"
 #include "check/harness/file.h"
-#include "suite/away/needs.h"
 #include "suite/plan/prepare.h"
 #include "suite/text.h"
 
-#include <cerrno>
 #include <cstring>
 #include <glob.h>
 #include <map>
@@ -27,22 +25,24 @@ std::string from_folder(const std::string &folder, const std::string &path)
 	return path.empty() || path[0] == '/' || folder.empty() ? path : folder + "/" + path;
 }
 
-// The newest file that pattern matches, by version; pattern itself when
-// it is none.
-std::string newest(const std::string &pattern)
+// The newest file that pattern matches, by version, in found; pattern
+// itself when it is none.
+bool newest(std::string pattern, std::string &found, std::string &why)
 {
-	if (pattern.find_first_of("*?[") == std::string::npos)
-		return pattern;
+	found.clear();
+	if (pattern.find_first_of("*?[") == std::string::npos) {
+		found = pattern;
+		return true;
+	}
 	glob_t g;
-	std::string found;
 	if (glob(pattern.c_str(), 0, nullptr, &g) == 0)
 		for (std::size_t i = 0; i < g.gl_pathc; i++)
 			if (found.empty() || strverscmp(g.gl_pathv[i], found.c_str()) > 0)
 				found = g.gl_pathv[i];
 	globfree(&g);
 	if (found.empty())
-		bad_usage("no kernel image matches " + pattern);
-	return found;
+		why = "no kernel image matches " + cut(pattern);
+	return !found.empty();
 }
 
 bool heavy(const options &o)
@@ -55,59 +55,72 @@ bool heavy(const options &o)
 	return program == "valgrind" || program.starts_with("qemu-");
 }
 
-// Line n of the file, neither blank nor a comment.
-platform_line platform_of(const std::string &l, const std::string &folder, int n)
+// Line l of the file, neither blank nor a comment, in p; false with why.
+bool platform_of(const std::string &l, const std::string &folder, platform_line &p,
+                 std::string &why)
 {
-	platform_line p;
-	p.line = n;
 	std::size_t tab = l.find('\t');
 	p.name = l.substr(0, tab);
-	if (p.name.find_first_not_of(' ') == std::string::npos)
-		bad_usage("no platform's name before the tab");
-	if (tab == std::string::npos && p.name.find(' ') != std::string::npos)
-		bad_usage("a tab, not a blank, separates the platform's name from its options");
 	std::vector<std::string> words;
-	if (tab != std::string::npos && !split(l.substr(tab + 1), words))
-		bad_usage("unclosed quote");
-	parse_platform(words, p.o);
+	if (l.find('\0') != std::string::npos)
+		why = "a NUL byte in the line";
+	else if (p.name.find_first_not_of(' ') == std::string::npos)
+		why = "no platform's name before the tab";
+	else if (tab == std::string::npos && p.name.find(' ') != std::string::npos)
+		why = "a tab, not a blank, separates the platform's name from its options";
+	else if (tab != std::string::npos && !split(l.substr(tab + 1), words))
+		why = "unclosed quote";
+	if (!why.empty() || !parse_platform(words, p.o, why))
+		return false;
 	options &o = p.o;
 	for (std::string *path : {&o.dir, &o.expect, &o.kernel})
 		*path = from_folder(folder, *path);
-	o.kernel = newest(o.kernel);
+	if (!newest(o.kernel, o.kernel, why))
+		return false;
 	if (!o.launcher.empty() && o.launcher[0].find('/') != std::string::npos)
 		o.launcher[0] = from_folder(folder, o.launcher[0]);
-	p.plan = prepare(o);
-	check_away_usage(p.plan, o);
+	if (!prepare(o, p.plan, why))
+		return false;
 	p.heavy = heavy(o);
-	return p;
+	return true;
 }
 
 }  // namespace
 
-std::vector<platform_line> read_platforms(const std::string &file)
+bool read_platforms(const std::string &file, std::vector<platform_line> &platforms,
+                    std::string &why)
 {
 	std::string text;
-	if (!read_file(file, text))
-		bad_usage("cannot read the platforms file " + file + ": " + strerror(errno));
+	why.clear();
+	if (!read_regular(file, list_limit, false, text, why)) {
+		why = "cannot read the platforms file " + file + ": " + why;
+		return false;
+	}
 	std::size_t slash = file.rfind('/');
 	std::string folder = slash == std::string::npos ? ""
 	                     : slash == 0               ? "/"
 	                                                : file.substr(0, slash);
-	std::vector<platform_line> platforms;
 	std::map<std::string, int> named;
 	for (const auto &[n, l] : meant_lines(text)) {
-		usage_at(file + ":" + std::to_string(n) + ": ");
-		platform_line p = platform_of(l, folder, n);
-		if (named.count(p.name))
-			bad_usage("the platform '" + p.name + "' is named already on line " +
-			          std::to_string(named[p.name]));
+		if (platforms.size() == most_platforms) {
+			why = file + ":" + std::to_string(n) + ": more than " +
+			      std::to_string((int)most_platforms) + " platforms";
+			return false;
+		}
+		platform_line &p = platforms.emplace_back();
+		p.line = n;
+		if (platform_of(l, folder, p, why) && named.count(p.name))
+			why = "the platform '" + cut(p.name) + "' is named already on line " +
+			      std::to_string(named[p.name]);
+		if (!why.empty()) {
+			why = file + ":" + std::to_string(n) + ": " + why;
+			return false;
+		}
 		named[p.name] = n;
-		platforms.push_back(std::move(p));
 	}
-	usage_at("");
 	if (platforms.empty())
-		bad_usage("the platforms file " + file + " names no platform");
-	return platforms;
+		why = "the platforms file " + file + " names no platform";
+	return why.empty();
 }
 
 std::vector<std::string> platform_args(const options &o)

@@ -20,9 +20,18 @@ struct platform_line {
 	bool heavy = false;
 };
 
+// The most platforms a file may name: each runs a whole suite beside the
+// others.
+enum { most_platforms = 100 };
+
 // Every platform of the file, each checked as the runner checks its own
-// command line; any usage error names the file and line.
-std::vector<platform_line> read_platforms(const std::string &file);
+// command line, in platforms. False with why on a usage error, which names
+// the file and line: a file that cannot be read or is no regular file of
+// at most list_limit bytes, a NUL in a line, a wrong option, more than
+// most_platforms. Whether a platform can go into a guest or to another
+// machine is the caller's to check (check_away_usage).
+bool read_platforms(const std::string &file, std::vector<platform_line> &platforms,
+                    std::string &why);
 
 // The runner's options that make the platform o, as its command line.
 std::vector<std::string> platform_args(const options &o);

@@ -1,6 +1,7 @@
 // The platform matrix's run: the platforms of a file checked side by side,
 // or saved records brought together, then reported as one matrix.
 #include "suite/matrix/run_matrix.h"
+#include "suite/away/needs.h"
 #include "suite/matrix/compare.h"
 #include "suite/matrix/platforms.h"
 #include "suite/matrix/side_by_side.h"
@@ -19,10 +20,15 @@ int run_matrix(options &o)
 {
 	std::vector<platform_line> platforms;
 	matrix m;
-	if (!o.platforms.empty())
-		platforms = read_platforms(o.platforms);
-	else
-		m = compared(o.compare);
+	std::string why;
+	if (!o.platforms.empty() ? !read_platforms(o.platforms, platforms, why)
+	                         : !compared(o.compare, m, why))
+		bad_usage(why);
+	for (const platform_line &p : platforms) {
+		usage_at(o.platforms + ":" + std::to_string(p.line) + ": ");
+		check_away_usage(p.plan, p.o);
+	}
+	usage_at("");
 	int junit = open_output(o.junit), json = open_output(o.json), html = open_output(o.html);
 	if (!platforms.empty())
 		m = run_platforms(platforms, stop_fd());

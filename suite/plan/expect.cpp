@@ -13,9 +13,6 @@
 #include "suite/plan/scenarios.h"
 #include "suite/text.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <map>
 
 namespace
@@ -28,41 +25,55 @@ std::string trim(const std::string &s)
 }
 
 // Takes line n of the file, neither blank nor a comment. first holds the
-// line that listed each scenario so far.
-void take(const std::string &l, const std::string &file, int n, std::vector<scenario> &all,
-          std::map<const scenario *, int> &first)
+// line that listed each scenario so far. False with why.
+bool take(const std::string &l, int n, std::vector<scenario> &all,
+          std::map<const scenario *, int> &first, std::string &why)
 {
-	std::string where = file + ":" + std::to_string(n) + ": ";
 	std::size_t tab = l.find('\t');
 	std::string name = trim(l.substr(0, tab));
 	std::string reason = tab == std::string::npos ? "" : trim(l.substr(tab + 1));
-	if (reason.empty())
-		bad_usage(where + "no reason after '" + name +
-		          "' (a tab separates the scenario from the reason)");
+	if (l.find('\0') != std::string::npos) {
+		why = "a NUL byte in the line";
+		return false;
+	}
+	if (reason.empty()) {
+		why = "no reason after '" + cut(name) +
+		      "' (a tab separates the scenario from the reason)";
+		return false;
+	}
 	bool found = false;
 	for (scenario &s : all) {
 		if (name != title(s) && name != s.probe)
 			continue;
+		if (first.count(&s)) {
+			why.assign(1, '\'');
+			why += title(s) + "' is already listed on line " +
+			       std::to_string(first[&s]);
+			return false;
+		}
 		found = true;
-		if (first.count(&s))
-			bad_usage(where + "'" + title(s) + "' is already listed on line " +
-			          std::to_string(first[&s]));
 		first[&s] = n;
 		s.listed = reason;
 	}
 	if (!found)
-		bad_usage(where + "no scenario is called '" + name + "'");
+		why = "no scenario is called '" + cut(name) + "'";
+	return found;
 }
 
 }  // namespace
 
-void read_expectations(const std::string &file, std::vector<scenario> &all)
+bool read_expectations(const std::string &file, std::vector<scenario> &all, std::string &why)
 {
 	std::string text;
-	if (!read_file(file, text))
-		bad_usage("cannot read the expectations file " + file + ": " + strerror(errno));
-
+	if (!read_regular(file, list_limit, false, text, why)) {
+		why = "cannot read the expectations file " + file + ": " + why;
+		return false;
+	}
 	std::map<const scenario *, int> first;
 	for (const auto &[n, l] : meant_lines(text))
-		take(l, file, n, all, first);
+		if (!take(l, n, all, first, why)) {
+			why = file + ":" + std::to_string(n) + ": " + why;
+			return false;
+		}
+	return true;
 }

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-// Sets the listed reason of every scenario the file names; a file that
-// cannot be read, a line without a reason, or a name that is no
-// scenario's is a usage error.
-void read_expectations(const std::string &file, std::vector<scenario> &all);
+// Sets the listed reason of every scenario the file names. False, with why
+// ("FILE:LINE: why"), for a file that cannot be read or is no regular file
+// of at most list_limit bytes, a line without a reason or with a NUL, or a
+// name that is no scenario's.
+bool read_expectations(const std::string &file, std::vector<scenario> &all, std::string &why);
 
 #endif

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -135,9 +136,8 @@ const struct option longs[] = {
         {nullptr, 0, nullptr, 0},
 };
 
-// Whether parse() reads a platform's line of a platforms file, and what
-// each usage error begins with then.
-bool platform_line = false;
+// What each usage error begins with: "FILE:LINE: " while a platforms
+// file's platforms are checked.
 std::string usage_where;
 
 // The option's name as the usage text gives it: "--tap", "-q".
@@ -173,12 +173,12 @@ bool makes_platform(int c)
 	}
 }
 
-// Says what getopt_long found wrong with the option it has just read:
-// optopt is the option's code, or 0 when no option has that name.
-[[noreturn]] void bad_option(int argc, char **argv)
+// What getopt_long found wrong with the option it has just read: optopt
+// is the option's code, or 0 when no option has that name.
+std::string bad_option(int argc, char **argv)
 {
 	std::string a = optind > 0 && optind <= argc ? argv[optind - 1] : "";
-	a = a.substr(0, a.find('='));
+	a = cut(a.substr(0, a.find('=')));
 	bool is_long = a.starts_with("--");
 	if (optopt == 0) {
 		std::string names;
@@ -187,84 +187,196 @@ bool makes_platform(int c)
 			if (std::string(l->name).starts_with(a.substr(2)))
 				names += std::string(n++ ? " or --" : "--") + l->name;
 		if (n > 1)
-			bad_usage("option '" + a + "' is ambiguous: it could be " + names);
-		bad_usage("unknown option '" + a + "'");
+			return "option '" + a + "' is ambiguous: it could be " + names;
+		return "unknown option '" + a + "'";
 	}
 	for (const struct option *l = longs; l->name; l++) {
 		if (l->val != optopt)
 			continue;
 		std::string name = optopt < 256 && !is_long ? std::string("-") + (char)optopt
 		                                            : std::string("--") + l->name;
-		bad_usage(name + (l->has_arg ? " needs a value" : " takes no value"));
+		return name + (l->has_arg ? " needs a value" : " takes no value");
 	}
-	bad_usage(std::string("unknown option '-") + (char)optopt + "'");
+	return std::string("unknown option '-") + (char)optopt + "'";
 }
 
-// A count from 1 to 10000 given to option name.
-int count(const char *name, const char *value)
+// A count from 1 to most_count given to option name, in n.
+bool count(const char *name, const std::string &value, int &n, std::string &why)
 {
 	char *end;
 	errno = 0;
-	long n = strtol(value, &end, 10);
-	if (*value < '0' || *value > '9' || *end || errno || n < 1 || n > 10000)
-		bad_usage(std::string(name) + " takes a count from 1 to 10000, not '" + value +
-		          "'");
-	return (int)n;
+	long v = strtol(value.c_str(), &end, 10);
+	if (value[0] < '0' || value[0] > '9' || *end || errno || v < 1 || v > most_count) {
+		why = std::string(name) + " takes a count from 1 to " + std::to_string(most_count) +
+		      ", not '" + cut(value) + "'";
+		return false;
+	}
+	n = (int)v;
+	return true;
 }
 
-// The options that do not go together.
-void combined(const options &o, int platform_option)
+// A time scale from least_scale to most_scale: a 5-second probe's
+// bound of 20 s becomes 0.2 s to 5.6 hours.
+bool scale(const std::string &value, double &x, std::string &why)
+{
+	char *end;
+	x = strtod(value.c_str(), &end);
+	if (!value.empty() && !*end && x >= least_scale && x <= most_scale)
+		return true;
+	why = "--time-scale needs a number from 0.01 to 1000, not '" + cut(value) + "'";
+	return false;
+}
+
+// The probes --only names, each word split at commas.
+bool only(const std::string &value, std::vector<std::string> &names, std::string &why)
+{
+	std::vector<std::string> words;
+	split(value, words);
+	for (const std::string &w : words) {
+		for (std::size_t from = 0; from <= w.size();) {
+			std::size_t comma = w.find(',', from);
+			if (comma == std::string::npos)
+				comma = w.size();
+			std::string name = w.substr(from, comma - from);
+			if (!name.empty())
+				names.push_back(name);
+			from = comma + 1;
+		}
+	}
+	why = names.empty() ? "--only names no probe" : "";
+	return why.empty();
+}
+
+bool launcher(const std::string &value, std::vector<std::string> &words, std::string &why)
+{
+	words.clear();
+	why = !split(value, words) ? "unclosed quote in the launcher: " + cut(value)
+	      : words.empty()      ? "the launcher is empty"
+	                           : "";
+	return why.empty();
+}
+
+// Takes option c with its value into o; false with why when it is wrong.
+// Exits on --help and --version.
+bool take(int c, const std::string &value, options &o, std::string &why)
+{
+	switch (c) {
+	case 'h':
+		fputs(usage, stdout);
+		exit(0);
+	case opt_version:
+		printf("probesuite %s\n", VERSION);
+		exit(0);
+	case opt_tap:
+		o.tap = true;
+		return true;
+	case opt_launcher:
+		return launcher(value, o.launcher, why);
+	case opt_only:
+		return only(value, o.only, why);
+	case opt_dir:
+		o.dir = value;
+		return true;
+	case 'j':
+		return count("-j", value, o.jobs, why);
+	case opt_repeat:
+		return count("--repeat", value, o.repeat, why);
+	case opt_junit:
+	case opt_json:
+		if (value.empty())
+			why = std::string(c == opt_json ? "--json" : "--junit") +
+			      " needs a file name";
+		(c == opt_json ? o.json : o.junit) = value;
+		return why.empty();
+	case 'q':
+		o.quiet = true;
+		return true;
+	case opt_list:
+		o.list = true;
+		return true;
+	case opt_expect:
+		o.expect = value;
+		return true;
+	case opt_kernel:
+		o.kernel = value;
+		return true;
+	case opt_ssh:
+		if (value.empty())
+			why = "--ssh needs a destination";
+		o.ssh = value;
+		return why.empty();
+	case opt_ssh_option:
+		o.ssh_options.push_back(value);
+		return true;
+	case opt_raw:
+		o.raw = true;
+		return true;
+	case opt_time_scale:
+		return scale(value, o.time_scale, why);
+	case opt_platforms:
+		o.platforms = value;
+		return true;
+	case opt_compare:
+		o.compare.push_back(value);
+		return true;
+	case opt_html:
+		o.html = value;
+		return true;
+	}
+	return false;
+}
+
+// The options that do not go together: why, or empty.
+std::string combined(const options &o, int platform_option)
 {
 	const char *away = !o.kernel.empty() ? "--kernel" : !o.ssh.empty() ? "--ssh" : nullptr;
 	if (away && o.repeat > 1)
-		bad_usage(std::string("--repeat runs on this machine only, not with ") + away);
+		return std::string("--repeat runs on this machine only, not with ") + away;
 	if (!o.kernel.empty() && !o.ssh.empty())
-		bad_usage("--kernel and --ssh each name another platform: give one");
+		return "--kernel and --ssh each name another platform: give one";
 	if (o.raw && away)
-		bad_usage(std::string("--raw runs here, not with ") + away);
+		return std::string("--raw runs here, not with ") + away;
 	if (!o.ssh_options.empty() && o.ssh.empty())
-		bad_usage("--ssh-option needs --ssh");
+		return "--ssh-option needs --ssh";
 	for (const std::string *a : {&o.junit, &o.json})
 		for (const std::string *b : {&o.json, &o.html})
 			if (a != b && !a->empty() && *a == *b)
-				bad_usage(option_name(a == &o.junit ? opt_junit : opt_json) +
-				          " and " +
-				          option_name(b == &o.json ? opt_json : opt_html) +
-				          " name the same file");
+				return option_name(a == &o.junit ? opt_junit : opt_json) + " and " +
+				       option_name(b == &o.json ? opt_json : opt_html) +
+				       " name the same file";
 	bool matrix = !o.platforms.empty() || !o.compare.empty();
 	if (!o.platforms.empty() && !o.compare.empty())
-		bad_usage("give --platforms or --compare, not both");
+		return "give --platforms or --compare, not both";
 	if (!o.html.empty() && !matrix)
-		bad_usage("--html draws a matrix: give --platforms or --compare");
+		return "--html draws a matrix: give --platforms or --compare";
 	if (matrix && platform_option)
-		bad_usage(option_name(platform_option) +
-		          (o.compare.empty() ? " makes a platform: give it on the platform's line"
-		                             : " makes a platform, and --compare runs none"));
+		return option_name(platform_option) +
+		       (o.compare.empty() ? " makes a platform: give it on the platform's line"
+		                          : " makes a platform, and --compare runs none");
 	if (matrix && (o.list || o.raw))
-		bad_usage(std::string(o.list ? "--list" : "--raw") + " runs no matrix");
+		return std::string(o.list ? "--list" : "--raw") + " runs no matrix";
+	return "";
 }
 
-// PROBESUITE_BOOT_TIMEOUT and PROBESUITE_ACCEL, for another platform.
-void from_environment(options &o)
+// PROBESUITE_BOOT_TIMEOUT and PROBESUITE_ACCEL, for another platform:
+// why they are wrong, or empty.
+std::string from_environment(options &o)
 {
 	if (const char *t = getenv("PROBESUITE_BOOT_TIMEOUT")) {
 		char *end;
 		o.boot_timeout = strtod(t, &end);
 		if (*t == 0 || *end != 0 || !(o.boot_timeout > 0))
-			bad_usage(std::string(
-			                  "PROBESUITE_BOOT_TIMEOUT is not a number of seconds: ") +
-			          t);
+			return "PROBESUITE_BOOT_TIMEOUT is not a number of seconds: " + cut(t);
 	}
 	const char *accel = getenv("PROBESUITE_ACCEL");
 	o.accel = accel ? accel : "";
 	if (o.accel != "" && o.accel != "tcg" && o.accel != "kvm")
-		bad_usage("PROBESUITE_ACCEL is neither tcg nor kvm: " + o.accel);
+		return "PROBESUITE_ACCEL is neither tcg nor kvm: " + cut(o.accel);
+	return "";
 }
 
 }  // namespace
 
-// Splits a command line at blanks; '...' and "..." group, a backslash
-// takes the next character as it is. False on an unclosed quote.
 bool split(const std::string &line, std::vector<std::string> &words)
 {
 	std::string w;
@@ -300,11 +412,26 @@ bool split(const std::string &line, std::vector<std::string> &words)
 	return quote == 0;
 }
 
-// The path of program as the shell would find it; empty when there is none.
+namespace
+{
+
+// Whether path is a regular file this process may execute: not a
+// directory, as an empty name or a folder's makes.
+bool is_program(const std::string &path)
+{
+	struct stat st;
+	return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+	       access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
 std::string find_program(const std::string &program)
 {
+	if (program.empty())
+		return "";
 	if (program.find('/') != std::string::npos)
-		return access(program.c_str(), X_OK) == 0 ? program : "";
+		return is_program(program) ? program : "";
 	const char *path = getenv("PATH");
 	std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
 	for (std::size_t from = 0; from <= dirs.size();) {
@@ -313,7 +440,7 @@ std::string find_program(const std::string &program)
 			colon = dirs.size();
 		std::string dir = dirs.substr(from, colon - from);
 		std::string full = (dir.empty() ? "." : dir) + "/" + program;
-		if (access(full.c_str(), X_OK) == 0)
+		if (is_program(full))
 			return full;
 		from = colon + 1;
 	}
@@ -327,120 +454,35 @@ std::string find_program(const std::string &program)
 	exit(2);
 }
 
-void parse(int argc, char **argv, options &o)
+bool parse(int argc, char **argv, options &o, parse_mode mode, std::string &why)
 {
+	why.clear();
 	opterr = 0;               // the messages are ours
 	optind = 0;               // from the start, should it have read another line
 	int platform_option = 0;  // one that makes a platform, on the command line
 	for (int c; (c = getopt_long(argc, argv, shorts, longs, nullptr)) != -1;) {
-		std::string value = optarg ? optarg : "";
-		if (c != '?' && c != ':' && platform_line && !makes_platform(c))
-			bad_usage(option_name(c) + " makes no platform");
+		if (c == '?' || c == ':')
+			why = bad_option(argc, argv);
+		else if (mode == from_platform_line && !makes_platform(c))
+			why = option_name(c) + " makes no platform";
+		else if (!take(c, optarg ? optarg : "", o, why) && why.empty())
+			why = bad_option(argc, argv);
+		if (!why.empty())
+			return false;
 		if (makes_platform(c) && !platform_option)
 			platform_option = c;
-		switch (c) {
-		case 'h':
-			fputs(usage, stdout);
-			exit(0);
-		case opt_version:
-			printf("probesuite %s\n", VERSION);
-			exit(0);
-		case opt_tap:
-			o.tap = true;
-			break;
-		case opt_launcher:
-			o.launcher.clear();
-			if (!split(value, o.launcher))
-				bad_usage("unclosed quote in the launcher: " + value);
-			if (o.launcher.empty())
-				bad_usage("the launcher is empty");
-			break;
-		case opt_only: {
-			std::vector<std::string> names;
-			split(value, names);
-			for (const std::string &w : names) {
-				for (std::size_t from = 0; from <= w.size();) {
-					std::size_t comma = w.find(',', from);
-					if (comma == std::string::npos)
-						comma = w.size();
-					std::string name = w.substr(from, comma - from);
-					if (!name.empty())
-						o.only.push_back(name);
-					from = comma + 1;
-				}
-			}
-			if (o.only.empty())
-				bad_usage("--only names no probe");
-			break;
-		}
-		case opt_dir:
-			o.dir = value;
-			break;
-		case 'j':
-			o.jobs = count("-j", optarg);
-			break;
-		case opt_repeat:
-			o.repeat = count("--repeat", optarg);
-			break;
-		case opt_junit:
-		case opt_json:
-			if (value.empty())
-				bad_usage(std::string(c == opt_json ? "--json" : "--junit") +
-				          " needs a file name");
-			(c == opt_json ? o.json : o.junit) = value;
-			break;
-		case 'q':
-			o.quiet = true;
-			break;
-		case opt_list:
-			o.list = true;
-			break;
-		case opt_expect:
-			o.expect = value;
-			break;
-		case opt_kernel:
-			o.kernel = value;
-			break;
-		case opt_ssh:
-			if (value.empty())
-				bad_usage("--ssh needs a destination");
-			o.ssh = value;
-			break;
-		case opt_ssh_option:
-			o.ssh_options.push_back(value);
-			break;
-		case opt_raw:
-			o.raw = true;
-			break;
-		case opt_time_scale: {
-			char *end;
-			o.time_scale = strtod(value.c_str(), &end);
-			if (value.empty() || *end || !(o.time_scale > 0 && o.time_scale < 1e6))
-				bad_usage("--time-scale needs a positive number, not '" + value +
-				          "'");
-			break;
-		}
-		case opt_platforms:
-			o.platforms = value;
-			break;
-		case opt_compare:
-			o.compare.push_back(value);
-			break;
-		case opt_html:
-			o.html = value;
-			break;
-		default:
-			bad_option(argc, argv);
-		}
 	}
 	if (!o.compare.empty())  // and the records after it
 		for (; optind < argc; optind++)
 			o.compare.push_back(argv[optind]);
-	if (optind < argc)
-		bad_usage(std::string("unexpected argument '") + argv[optind] + "'");
-	combined(o, platform_option);
-	if (!o.kernel.empty() || !o.ssh.empty())
-		from_environment(o);
+	if (optind < argc) {
+		why = "unexpected argument '" + cut(argv[optind]) + "'";
+		return false;
+	}
+	why = combined(o, platform_option);
+	if (why.empty() && (!o.kernel.empty() || !o.ssh.empty()))
+		why = from_environment(o);
+	return why.empty();
 }
 
 void usage_at(const std::string &where)
@@ -448,7 +490,7 @@ void usage_at(const std::string &where)
 	usage_where = where;
 }
 
-void parse_platform(const std::vector<std::string> &words, options &o)
+bool parse_platform(const std::vector<std::string> &words, options &o, std::string &why)
 {
 	std::vector<std::string> args = {"probesuite"};
 	args.insert(args.end(), words.begin(), words.end());
@@ -457,7 +499,5 @@ void parse_platform(const std::vector<std::string> &words, options &o)
 	for (std::string &a : args)
 		argv.push_back(a.data());
 	argv.push_back(nullptr);
-	platform_line = true;
-	parse((int)args.size(), argv.data(), o);
-	platform_line = false;
+	return parse((int)args.size(), argv.data(), o, from_platform_line, why);
 }

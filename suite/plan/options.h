@@ -32,17 +32,30 @@ struct options {
 	double boot_timeout = 0;
 };
 
-// Fills o from the command line and the environment; exits on --help,
-// --version or a usage error.
-void parse(int argc, char **argv, options &o);
-// Fills o from the words of one platform of a platforms file; an option
-// that makes no platform (a report, --platforms itself) is a usage error.
-void parse_platform(const std::vector<std::string> &words, options &o);
+// The bounds of -j's and --repeat's counts, and of --time-scale.
+enum { most_count = 10000 };
+constexpr double least_scale = 0.01, most_scale = 1000;
+
+// What parse reads: the command line, or the words of one platform of a
+// platforms file, where an option that makes no platform (a report,
+// --platforms itself) is a usage error.
+enum parse_mode { from_command_line, from_platform_line };
+
+// Fills o from the words and, for another platform, the environment;
+// false with why on a usage error. Exits on --help and --version.
+bool parse(int argc, char **argv, options &o, parse_mode mode, std::string &why);
+// The same for the words of one platform of a platforms file.
+bool parse_platform(const std::vector<std::string> &words, options &o, std::string &why);
+// Says why, after what usage_at gave, and exits with status 2.
 [[noreturn]] void bad_usage(const std::string &why);
 // What every usage error begins with from now on: "FILE:LINE: " while a
-// platforms file is read, else nothing.
+// platforms file's platforms are checked, else nothing.
 void usage_at(const std::string &where);
+// Splits a command line at blanks; '...' and "..." group, a backslash
+// takes the next character as it is. False on an unclosed quote.
 bool split(const std::string &line, std::vector<std::string> &words);
+// The path of program as the shell would find it: a regular file that may
+// be executed; empty when there is none.
 std::string find_program(const std::string &program);
 
 #endif

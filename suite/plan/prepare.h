@@ -12,9 +12,10 @@
 // The folder the runner's own program is in.
 std::string own_dir();
 
-// Completes o for a run and returns its plan: the probes' folder (by
-// default the runner's own), the launcher's path, and the scenarios
-// chosen, with the expectations file's reasons. Exits on a usage error.
-std::vector<scenario> prepare(options &o);
+// Completes o for a run and makes its plan: the probes' folder (by
+// default the runner's own) as a whole path, the launcher's path, and the
+// scenarios chosen, with the expectations file's reasons. False with why
+// on a usage error.
+bool prepare(options &o, std::vector<scenario> &plan, std::string &why);
 
 #endif

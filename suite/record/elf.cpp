@@ -3,7 +3,6 @@
 #include "suite/record/elf.h"
 #include "check/harness/file.h"
 
-#include <cerrno>
 #include <cstring>
 #include <elf.h>
 #include <gnu/libc-version.h>
@@ -23,16 +22,26 @@ bool interpreter(const std::string &data, std::string *interp, std::string &why)
 	}
 	memcpy(&h, data.data(), sizeof h);
 	interp->clear();
+	// Each bound as what is left of the file past an offset, which cannot
+	// wrap as a sum would.
+	std::size_t size = data.size();
 	for (unsigned i = 0; i < h.e_phnum; i++) {
 		Elf64_Phdr ph;
-		std::size_t at = h.e_phoff + (std::size_t)i * h.e_phentsize;
-		if (h.e_phentsize < sizeof ph || at + sizeof ph > data.size()) {
+		std::size_t at = (std::size_t)i * h.e_phentsize;  // below 2^32
+		if (h.e_phentsize < sizeof ph || h.e_phoff > size || at > size - h.e_phoff ||
+		    sizeof ph > size - h.e_phoff - at) {
 			why = "its program headers are cut short";
 			return false;
 		}
-		memcpy(&ph, data.data() + at, sizeof ph);
-		if (ph.p_type == PT_INTERP && ph.p_offset < data.size())
-			*interp = data.c_str() + ph.p_offset;
+		memcpy(&ph, data.data() + h.e_phoff + at, sizeof ph);
+		if (ph.p_type != PT_INTERP)
+			continue;
+		const char *path = ph.p_offset < size ? data.data() + ph.p_offset : nullptr;
+		if (!path || !memchr(path, 0, size - ph.p_offset)) {
+			why = "its interpreter's path runs past the end of what was read";
+			return false;
+		}
+		*interp = path;
 	}
 	return true;
 }
@@ -42,7 +51,7 @@ bool interpreter(const std::string &data, std::string *interp, std::string &why)
 void libc_of(const std::string &path, platform &p)
 {
 	std::string data, interp, why;
-	if (!read_file(path, data) || !interpreter(data, &interp, why))
+	if (!read_regular(path, elf_limit, true, data, why) || !interpreter(data, &interp, why))
 		return;
 	p.static_probes = interp.empty();
 	if (interp.find("ld-musl") != std::string::npos ||
@@ -63,8 +72,8 @@ void libc_of(const std::string &path, platform &p)
 bool is_static(const std::string &path, std::string &why)
 {
 	std::string data, interp;
-	if (!read_file(path, data)) {
-		why = "cannot read it: " + std::string(strerror(errno));
+	if (!read_regular(path, elf_head_limit, true, data, why)) {
+		why = "cannot read it: " + why;
 		return false;
 	}
 	if (!interpreter(data, &interp, why))
@@ -78,5 +87,6 @@ bool is_static(const std::string &path, std::string &why)
 bool is_uml(const std::string &path)
 {
 	std::string data, interp, why;
-	return read_file(path, data) && interpreter(data, &interp, why);
+	return read_regular(path, elf_head_limit, true, data, why) &&
+	       interpreter(data, &interp, why);
 }

@@ -4,15 +4,20 @@
 //
 // A text is a JSON string where its bytes are UTF-8; any other bytes go
 // base64-encoded under the key with "_base64" added, so that every byte
-// comes back.
+// comes back. A text that is no field's (a map's key, a list's word) is
+// written encoded as "base64:" and its bytes, and so is one that begins
+// so, which would read back as encoded.
 #include "suite/record/record.h"
+#include "suite/plan/options.h"
 #include "suite/text.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 using json = nlohmann::ordered_json;
@@ -250,6 +255,49 @@ bool unbase64(const std::string &e, std::string &s)
 	return true;
 }
 
+// Whether t is written as it is: other texts, not UTF-8 or looking like
+// an encoded one, are written encoded.
+bool plain(const std::string &t)
+{
+	return is_utf8(t) && !t.starts_with("base64:");
+}
+
+// A text that is no field's value (a map's key, a list's word) as JSON:
+// itself where plain, else "base64:" and its bytes encoded.
+std::string encoded(const std::string &t)
+{
+	return plain(t) ? t : "base64:" + base64(t);
+}
+
+bool decoded(const std::string &e, std::string &t)
+{
+	if (!e.starts_with("base64:")) {
+		t = e;
+		return true;
+	}
+	return unbase64(e.substr(7), t);
+}
+
+// An integer that fits T; why says the range otherwise.
+template <class T> bool integer_from(const json &j, T &v, std::string &why)
+{
+	static_assert(std::is_integral_v<T>);
+	using limits = std::numeric_limits<T>;
+	bool fits = j.is_number_unsigned() ? j.get<std::uint64_t>() <= (std::uint64_t)limits::max()
+	            : j.is_number_integer()
+	                    ? !std::is_unsigned_v<T> &&
+	                              j.get<std::int64_t>() >= (std::int64_t)limits::min() &&
+	                              j.get<std::int64_t>() <= (std::int64_t)limits::max()
+	                    : false;
+	if (!fits) {
+		why = "not an integer from " + std::to_string(limits::min()) + " to " +
+		      std::to_string(limits::max());
+		return false;
+	}
+	v = j.get<T>();
+	return true;
+}
+
 // One value as JSON.
 template <class T> json to(const T &v)
 {
@@ -257,7 +305,7 @@ template <class T> json to(const T &v)
 		json j = json::object();
 		each_field(v, [&](const char *key, const auto &x) {
 			if constexpr (std::is_same_v<std::decay_t<decltype(x)>, std::string>) {
-				if (!is_utf8(x)) {
+				if (!plain(x)) {
 					j[std::string(key) + "_base64"] = base64(x);
 					return;
 				}
@@ -275,11 +323,13 @@ template <class T> json to(const T &v)
 	} else if constexpr (std::is_same_v<T, std::map<std::string, int>>) {
 		json j = json::object();
 		for (const auto &[value, n] : v)
-			j[is_utf8(value) ? value : "base64:" + base64(value)] = n;
+			j[encoded(value)] = n;
 		return j;
 	} else if constexpr (requires { v.first; }) {
 		return json::array({to(v.first), to(v.second)});
-	} else if constexpr (requires { v.begin(); } && !std::is_same_v<T, std::string>) {
+	} else if constexpr (std::is_same_v<T, std::string>) {
+		return encoded(v);
+	} else if constexpr (requires { v.begin(); }) {
 		json j = json::array();
 		for (const auto &x : v)
 			j.push_back(to(x));
@@ -289,7 +339,141 @@ template <class T> json to(const T &v)
 	}
 }
 
-// The JSON value as one of ours; false when it is not of its type.
+template <class T> bool from(const json &j, T &v, std::string &why);
+
+// why, said of the field key: `field "key": why`, or `field "key.inner":
+// ...` where why names a field inside it. A list of scenarios or platforms
+// names its element itself.
+template <class T> std::string in_field(const char *key, const std::string &why)
+{
+	if constexpr (std::is_same_v<T, std::vector<tally>> ||
+	              std::is_same_v<T, std::vector<column>>)
+		return why;
+	if (why.starts_with("field \""))
+		return "field \"" + std::string(key) + "." + why.substr(7);
+	return "field \"" + std::string(key) + "\": " + why;
+}
+
+// The field key of j in x, from key_base64 where a text is encoded there.
+template <class T> bool field_from(const json &j, const char *key, T &x, std::string &why)
+{
+	auto f = j.find(key);
+	if constexpr (std::is_same_v<T, std::string>) {
+		auto e = j.find(std::string(key) + "_base64");
+		if (f == j.end() && e != j.end()) {
+			if (e->is_string() && unbase64(e->template get<std::string>(), x))
+				return true;
+			why = std::string("field \"") + key + "_base64\" is not base64";
+			return false;
+		}
+	}
+	if (f == j.end()) {
+		why = std::string("no field \"") + key + "\"";
+		return false;
+	}
+	why.clear();
+	if (from(*f, x, why))
+		return true;
+	why = in_field<T>(key, why.empty() ? "not what it should be" : why);
+	return false;
+}
+
+// Whether v holds what a run can give, beyond each field's type; why says
+// what not.
+template <class T> bool sound(const T &, std::string &)
+{
+	return true;
+}
+
+bool sound(const run_result &r, std::string &why)
+{
+	why = range_fault(r);
+	return why.empty();
+}
+
+bool sound(const platform &p, std::string &why)
+{
+	why = range_fault(p);
+	return why.empty();
+}
+
+// why, of the ith element of a list, and its name: "scenario 3
+// (ductread): why".
+std::string which(const char *what, std::size_t i, const std::string &name, const std::string &why)
+{
+	return std::string(what) + " " + std::to_string(i + 1) +
+	       (name.empty() ? "" : " (" + cut(name) + ")") + ": " + why;
+}
+
+bool named(const std::string &name, const char *field, std::string &why)
+{
+	if (name.find('\0') == std::string::npos)
+		return true;
+	why = std::string("field \"") + field + "\": a NUL byte in the name";
+	return false;
+}
+
+bool sound(const tally &t, std::string &why)
+{
+	if (!named(t.title, "title", why) || !named(t.probe, "probe", why))
+		return false;
+	if (t.runs < 0 || t.runs > most_count) {
+		why = "field \"runs\": " + std::to_string(t.runs) + " is not from 0 to " +
+		      std::to_string(most_count);
+		return false;
+	}
+	long long sum = 0;
+	for (const auto &[o, n] : t.outcomes)
+		if (n < 0 || (sum += n) > t.runs) {
+			why = "field \"outcomes\": the counts are more than the " +
+			      std::to_string(t.runs) + " runs";
+			return false;
+		}
+	if (!t.outcomes.empty() && sum != t.runs) {
+		why = "field \"outcomes\": the counts add up to " + std::to_string(sum) + ", not " +
+		      std::to_string(t.runs) + " runs";
+		return false;
+	}
+	for (const auto &[name, counts] : t.seen)
+		for (const auto &[value, n] : counts)
+			if (n < 0 || n > t.runs) {
+				why = "field \"values\": a count is not from 0 to " +
+				      std::to_string(t.runs);
+				return false;
+			}
+	return true;
+}
+
+bool sound(const record &r, std::string &why)
+{
+	if (r.repeat < 1 || r.repeat > most_count) {
+		why = "field \"repeat\": " + std::to_string(r.repeat) + " is not from 1 to " +
+		      std::to_string(most_count);
+		return false;
+	}
+	return true;
+}
+
+bool sound(const column &c, std::string &why)
+{
+	return named(c.name, "name", why);
+}
+
+// Says which of a list's elements is wrong: "scenario 3 (ductread): ".
+template <class T> void say_which(const json &x, std::size_t i, std::string &why)
+{
+	if constexpr (std::is_same_v<T, tally> || std::is_same_v<T, column>) {
+		const char *key = std::is_same_v<T, tally> ? "title" : "name";
+		std::string name;
+		auto n = x.is_object() ? x.find(key) : x.end();
+		if (n != x.end() && n->is_string())
+			decoded(n->template get<std::string>(), name);
+		why = which(std::is_same_v<T, tally> ? "scenario" : "platform", i, name, why);
+	}
+}
+
+// The JSON value as one of ours; false when it is not of its type, with
+// why where it says more than that.
 template <class T> bool from(const json &j, T &v, std::string &why)
 {
 	if constexpr (described<T>) {
@@ -297,34 +481,9 @@ template <class T> bool from(const json &j, T &v, std::string &why)
 			return false;
 		bool ok = true;
 		each_field(v, [&](const char *key, auto &x) {
-			if (!ok)
-				return;
-			auto f = j.find(key);
-			if constexpr (std::is_same_v<std::decay_t<decltype(x)>, std::string>) {
-				auto e = j.find(std::string(key) + "_base64");
-				if (f == j.end() && e != j.end()) {
-					ok = e->is_string() &&
-					     unbase64(e->template get<std::string>(), x);
-					if (!ok)
-						why = std::string("\"") + key +
-						      "_base64\" is not base64";
-					return;
-				}
-			}
-			if (f == j.end()) {
-				ok = false;
-				why = std::string("no \"") + key + "\"";
-			} else if (!from(*f, x, why)) {
-				ok = false;
-				if (why.empty())
-					why = std::string("\"") + key +
-					      "\" is not what it should be";
-			}
+			ok = ok && field_from(j, key, x, why);
 		});
-		if constexpr (requires { range_fault(v); })
-			if (ok && !(why = range_fault(v)).empty())
-				ok = false;
-		return ok;
+		return ok && sound(v, why);
 	} else if constexpr (std::is_same_v<T, outcome>) {
 		return j.is_string() && outcome_named(j.get<std::string>(), v);
 	} else if constexpr (std::is_same_v<T, std::map<outcome, int>> ||
@@ -336,9 +495,7 @@ template <class T> bool from(const json &j, T &v, std::string &why)
 			if constexpr (std::is_same_v<T, std::map<outcome, int>>) {
 				if (!outcome_named(key, k))
 					return false;
-			} else if (!key.starts_with("base64:")) {
-				k = key;
-			} else if (!unbase64(key.substr(7), k)) {
+			} else if (!decoded(key, k)) {
 				return false;
 			}
 			if (!from(n, v[k], why))
@@ -348,18 +505,21 @@ template <class T> bool from(const json &j, T &v, std::string &why)
 	} else if constexpr (requires { v.first; }) {
 		return j.is_array() && j.size() == 2 && from(j[0], v.first, why) &&
 		       from(j[1], v.second, why);
-	} else if constexpr (requires { v.begin(); } && !std::is_same_v<T, std::string>) {
+	} else if constexpr (std::is_same_v<T, std::string>) {
+		if (!j.is_string() || !decoded(j.get_ref<const std::string &>(), v)) {
+			why = "not a text";
+			return false;
+		}
+		return true;
+	} else if constexpr (requires { v.begin(); }) {
 		if (!j.is_array())
 			return false;
 		v.clear();
-		for (const json &x : j)
-			if (!from(x, v.emplace_back(), why))
+		for (std::size_t i = 0; i < j.size(); i++)
+			if (!from(j[i], v.emplace_back(), why)) {
+				say_which<typename T::value_type>(j[i], i, why);
 				return false;
-		return true;
-	} else if constexpr (std::is_same_v<T, std::string>) {
-		if (!j.is_string())
-			return false;
-		v = j.get<std::string>();
+			}
 		return true;
 	} else if constexpr (std::is_same_v<T, bool>) {
 		if (!j.is_boolean())
@@ -372,11 +532,7 @@ template <class T> bool from(const json &j, T &v, std::string &why)
 		v = j.get<T>();
 		return true;
 	} else {
-		static_assert(std::is_integral_v<T>);
-		if (!j.is_number_integer() || (std::is_unsigned_v<T> && !j.is_number_unsigned()))
-			return false;
-		v = j.get<T>();
-		return true;
+		return integer_from(j, v, why);
 	}
 }
 
@@ -411,11 +567,146 @@ json record_json(const record &r)
 	return j;
 }
 
-// The text as a JSON document of format 1; discarded when it is none.
-json document(const std::string &text, std::string &why)
+// Builds a document as the library's own builder does, within two
+// bounds: nesting deeper than any record's (a matrix's values nest 10
+// deep) is refused as it comes, as the library's copies and comparisons of
+// a value recurse through it; and where taking, each scenario of a record
+// is taken out of the document as one of ours once it is whole, as the
+// library's form of a record takes several times its text.
+struct builder : nlohmann::detail::json_sax_dom_callback_parser<json> {
+	using base = nlohmann::detail::json_sax_dom_callback_parser<json>;
+	enum { deepest = 16 };
+	bool taking;
+	std::vector<std::string> path;  // each open value's key, "[]" in a list
+	std::vector<bool> lists;        // and whether it is a list
+	std::string key_now;
+	bool closing = false;                       // a scenario
+	std::vector<std::vector<tally>> scenarios;  // of each record, in order
+	std::string why;
+
+	builder(json &j, bool take)
+	    : base(
+	              j, [this](int, json::parse_event_t e, json &v) { return kept(e, v); }, false),
+	      taking(take)
+	{
+	}
+	// Whether the first n keys of path are those of a record's scenarios.
+	bool at_scenarios(std::size_t n) const
+	{
+		static const std::vector<std::string> one = {"", "scenarios"},
+		                                      many = {"", "platforms", "[]", "record",
+		                                              "scenarios"};
+		for (const std::vector<std::string> *p : {&one, &many})
+			if (n == p->size() && std::equal(p->begin(), p->end(), path.begin()))
+				return true;
+		return false;
+	}
+	bool open(bool list)
+	{
+		if (path.size() == deepest) {
+			why = "not a record: nested more than " + std::to_string((int)deepest) +
+			      " deep";
+			return false;
+		}
+		path.push_back(!lists.empty() && lists.back() ? "[]" : key_now);
+		lists.push_back(list);
+		if (taking && list && at_scenarios(path.size()))
+			scenarios.emplace_back();
+		return true;
+	}
+	// Takes the scenario v out of the document.
+	bool kept(json::parse_event_t e, json &v)
+	{
+		if (e != json::parse_event_t::object_end || !closing)
+			return true;
+		closing = false;
+		std::vector<tally> &list = scenarios.back();
+		std::string at;
+		if (from(v, list.emplace_back(), at))
+			return false;
+		say_which<tally>(v, list.size() - 1, at);
+		why = path[1] == "platforms" ? which("platform", scenarios.size() - 1, "", at) : at;
+		return false;
+	}
+	bool key(std::string &k)
+	{
+		key_now = k;
+		return base::key(k);
+	}
+	bool start_object(std::size_t n)
+	{
+		return open(false) && base::start_object(n);
+	}
+	bool start_array(std::size_t n)
+	{
+		return open(true) && base::start_array(n);
+	}
+	bool end_object()
+	{
+		closing = taking && path.back() == "[]" && at_scenarios(path.size() - 1);
+		base::end_object();
+		path.pop_back();
+		lists.pop_back();
+		return why.empty();
+	}
+	bool end_array()
+	{
+		path.pop_back();
+		lists.pop_back();
+		return base::end_array();
+	}
+	bool parse_error(std::size_t at, const std::string &, const nlohmann::detail::exception &e)
+	{
+		std::string what = e.what();
+		std::size_t from = what.find("] ");
+		// at counts the bytes read, the wrong one with them.
+		why = "not JSON at byte " + std::to_string(at ? at - 1 : 0) + ": " +
+		      cut(from == std::string::npos ? what : what.substr(from + 2));
+		return base::parse_error(at, "", e);
+	}
+};
+
+// The JSON text from first to last, where taking with each record's
+// scenarios taken out into *scenarios; discarded, with why, when it is no
+// JSON, nests deeper than a record, or holds a scenario that is none. The
+// guest's lines can be read so, too (scenarios null).
+json parsed(const char *first, const char *last, std::vector<std::vector<tally>> *scenarios,
+            std::string &why)
 {
-	json j = json::parse(text, nullptr, false);
-	if (j.is_discarded() || !j.is_object()) {
+	json j;
+	builder b(j, scenarios != nullptr);
+	if (json::sax_parse(first, last, &b) && !b.is_errored() && b.why.empty()) {
+		if (scenarios)
+			*scenarios = std::move(b.scenarios);
+		return j;
+	}
+	why = b.why.empty() ? "not JSON" : b.why;
+	return json(json::value_t::discarded);
+}
+
+// r with the scenarios the builder took out of its document, each of at
+// most r's repeat of runs.
+bool taken(record &r, std::vector<tally> &&scenarios, std::string &why)
+{
+	r.scenarios = std::move(scenarios);
+	for (std::size_t i = 0; i < r.scenarios.size(); i++)
+		if (r.scenarios[i].runs > r.repeat) {
+			why = which("scenario", i, r.scenarios[i].title,
+			            "field \"runs\": more than the record's repeat of " +
+			                    std::to_string(r.repeat));
+			return false;
+		}
+	return true;
+}
+
+// The text as a JSON document of format 1, each record's scenarios taken
+// out; discarded when it is none.
+json document(const std::string &text, std::vector<std::vector<tally>> &scenarios, std::string &why)
+{
+	json j = parsed(text.data(), text.data() + text.size(), &scenarios, why);
+	if (j.is_discarded())
+		return j;
+	if (!j.is_object()) {
 		why = "not JSON";
 		return json(json::value_t::discarded);
 	}
@@ -436,30 +727,49 @@ std::string json_record(const record &r)
 
 bool read_record(const std::string &text, record &r, std::string &why)
 {
-	json j = document(text, why);
-	return !j.is_discarded() && from(j, r, why);
+	std::vector<std::vector<tally>> scenarios;
+	json j = document(text, scenarios, why);
+	if (j.is_discarded() || !from(j, r, why))
+		return false;
+	if (scenarios.size() != 1) {
+		why = "field \"scenarios\" is given more than once";
+		return false;
+	}
+	return taken(r, std::move(scenarios[0]), why);
 }
 
 std::string json_matrix(const matrix &m)
 {
 	json platforms = json::array();
 	for (const column &c : m.platforms)
-		platforms.push_back({{"name", c.name}, {"record", record_json(c.r)}});
+		platforms.push_back({{"name", to(c.name)}, {"record", record_json(c.r)}});
 	json j = {{"format", 1}, {"seconds", m.seconds}, {"platforms", std::move(platforms)}};
 	return text(j, 2) + "\n";
 }
 
 bool read_records(const std::string &text, matrix &m, std::string &why)
 {
-	json j = document(text, why);
+	std::vector<std::vector<tally>> scenarios;
+	json j = document(text, scenarios, why);
 	if (j.is_discarded())
 		return false;
-	if (j.contains("platforms"))
-		return from(j, m, why);
-	m.platforms.assign(1, column{});
-	if (!from(j, m.platforms[0].r, why))
+	bool many = j.contains("platforms");
+	if (!many)
+		m.platforms.assign(1, column{});
+	if (!(many ? from(j, m, why) : from(j, m.platforms[0].r, why)))
 		return false;
-	m.seconds = m.platforms[0].r.seconds;
+	if (scenarios.size() != m.platforms.size()) {
+		why = "a platform's field \"scenarios\" is given more than once";
+		return false;
+	}
+	for (std::size_t i = 0; i < scenarios.size(); i++)
+		if (!taken(m.platforms[i].r, std::move(scenarios[i]), why)) {
+			if (many)
+				why = which("platform", i, m.platforms[i].name, why);
+			return false;
+		}
+	if (!many)
+		m.seconds = m.platforms[0].r.seconds;
 	return true;
 }
 
@@ -508,7 +818,8 @@ void take_result(guest_report &g, const json &j)
 
 void take_line(guest_report &g, const std::string &line)
 {
-	json j = json::parse(line, nullptr, false);
+	std::string why;
+	json j = parsed(line.data(), line.data() + line.size(), nullptr, why);
 	if (j.is_discarded() || !j.is_object())
 		return;  // not the guest's: what a shell or a console put there
 	auto token = j.find("token");
@@ -517,7 +828,6 @@ void take_line(guest_report &g, const std::string &line)
 			g.refused = "the guest's lines do not carry this run's token";
 		return;
 	}
-	std::string why;
 	if (j.contains("guest") && j.contains("platform")) {
 		g.ready = from(j["platform"], g.on, why);
 		if (!g.ready)

@@ -72,8 +72,9 @@ void listed_differences(const matrix &m, bool colour)
 
 void summary(const matrix &m)
 {
-	std::map<outcome, int> all;
-	int runs = 0;
+	// Wide, as the counts of many records add up.
+	std::map<outcome, long long> all;
+	long long runs = 0;
 	for (const column &c : m.platforms)
 		for (const tally &t : c.r.scenarios) {
 			if (t.outcomes.empty())  // it never ran: its one outcome says why
@@ -85,7 +86,7 @@ void summary(const matrix &m)
 	       counted(runs, "run", "runs").c_str());
 	const char *sep = " ";
 	for (const auto &[o, n] : all) {
-		printf("%s%d %s", sep, n, form(o).word);
+		printf("%s%lld %s", sep, n, form(o).word);
 		sep = ", ";
 	}
 	printf("; %s s in all.\n", fixed(m.seconds, 1).c_str());
