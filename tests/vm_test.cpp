@@ -82,7 +82,7 @@ TEST_F(Kernel, ImageThatIsNotAKernelIsCouldNotArrangePromptly)
 	     {std::vector<std::string>{}, std::vector<std::string>{"PROBESUITE_ACCEL=tcg"}}) {
 		run_result r = suite(
 		        {"--kernel", text, "--dir", dir, "--only", "tickspan,raiseprint"}, env);
-		EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out << r.err;
+		EXPECT_STATUS(r, 3) << r.out << r.err;
 		EXPECT_LT(r.seconds, 20);
 		const std::string why =
 		        "could not arrange: the suite did not start in the guest (the "
@@ -114,7 +114,7 @@ TEST_F(Kernel, ListedScenarioThatCouldNotBeArrangedStaysSo)
 	std::ofstream(known) << "tickspan\tthe clock is coarse here\n";
 	run_result r = suite(
 	        {"--kernel", text, "--dir", dir, "--only", "tickspan", "--expect", known, "--tap"});
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_STATUS(r, 3) << r.out << r.err;
 	EXPECT_TRUE(
 	        r.out.starts_with("1..1\nok 1 - tickspan # SKIP could not arrange: the suite did "
 	                          "not start in the guest"))
@@ -127,7 +127,7 @@ TEST_F(Kernel, InitThatDiesPanicsTheKernelAndTheConsoleSaysSo)
 {
 	stand_in(INIT_EXITS);
 	run_result r = suite({"--kernel", uml, "--dir", dir, "--only", "tickspan", "--tap"});
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_STATUS(r, 3) << r.out << r.err;
 	EXPECT_TRUE(r.out.starts_with(
 	        "1..1\nok 1 - tickspan # SKIP could not arrange: the suite did not start in the "
 	        "guest (the machine was killed by signal 6); Kernel panic - not syncing: "
@@ -141,7 +141,7 @@ TEST_F(Kernel, InitThatDiesUnderQemuPowersTheMachineOff)
 {
 	stand_in(INIT_EXITS);
 	run_result r = suite({"--kernel", kernel(), "--dir", dir, "--only", "tickspan", "--tap"});
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_STATUS(r, 3) << r.out << r.err;
 	EXPECT_TRUE(r.out.starts_with(
 	        "1..1\nok 1 - tickspan # SKIP could not arrange: the suite did not start in the "
 	        "guest (the machine ended with status 0); Kernel panic - not syncing: "
@@ -155,7 +155,7 @@ TEST_F(Kernel, InitThatNeverSpeaksIsBoundByTheBootTimeout)
 	stand_in(INIT_HANGS);
 	run_result r = suite({"--kernel", kernel(), "--dir", dir, "--only", "raiseprint"},
 	                     {"PROBESUITE_ACCEL=tcg", "PROBESUITE_BOOT_TIMEOUT=1"});
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_STATUS(r, 3) << r.out << r.err;
 	EXPECT_TRUE(has(
 	        r.out, "   verdict: could not arrange: the suite did not start in the guest within "
 	               "1 s; the console"))
@@ -173,7 +173,7 @@ TEST_F(Kernel, WhatCannotGoIntoTheGuestIsRefused)
 	run_result r;
 	if (!names_no_loader(suite_path)) {
 		r = suite({"--kernel", k, "--dir", PROBE_DIR, "--only", "tickspan"});
-		EXPECT_TRUE(r.exited && r.code == 2) << describe(r);
+		EXPECT_STATUS(r, 2);
 		EXPECT_TRUE(has(r.err, "probesuite: " PROBE_DIR "/probesuite cannot go into the "
 		                       "guest: it is linked dynamically (interpreter /lib"))
 		        << r.err;
@@ -185,7 +185,7 @@ TEST_F(Kernel, WhatCannotGoIntoTheGuestIsRefused)
 	// allowed, and the verdict would say so instead.)
 	r = suite({"--kernel", k, "--dir", dir, "--only", "tickspan", "--launcher", "/bin/true"},
 	          {"PROBESUITE_ACCEL=tcg", "PROBESUITE_BOOT_TIMEOUT=1"});
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 3) << r.out;
 	EXPECT_TRUE(has(r.out, "verdict: could not arrange: the launcher /bin/true cannot run "
 	                       "inside the guest: it is linked dynamically"))
 	        << r.out;
@@ -210,7 +210,7 @@ TEST_F(Kernel, WhatCannotGoIntoTheGuestIsRefused)
 		if (args.size() == 2)
 			args.insert(args.end(), {"--dir", dir, "--only", "tickspan"});
 		r = suite(args, c.env);
-		EXPECT_TRUE(r.exited && r.code == 2) << c.says << ": " << describe(r) << r.out;
+		EXPECT_STATUS(r, 2) << c.says << ": " << r.out;
 		EXPECT_TRUE(has(r.err, c.says)) << r.err;
 	}
 }
@@ -228,7 +228,7 @@ TEST(PidOne, RunnerAsPidOneOfANamespaceRunsAsAsked)
 	o.argv.pop_back();
 	o.argv.insert(o.argv.end(), {suite_path, "--version"});
 	r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.err;
+	EXPECT_STATUS(r, 0) << r.err;
 	EXPECT_TRUE(r.out.starts_with("probesuite ") && lines(r.out).size() == 1) << r.out;
 	// Every quick probe: the pid probes, and those that fork or feed a
 	// descriptor.
@@ -238,7 +238,7 @@ TEST(PidOne, RunnerAsPidOneOfANamespaceRunsAsAsked)
 	               "ductopen,ductread,splitcount,reapcheck,selfreport,tickspan,raiseprint"});
 	o.timeout = 60;
 	r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_STATUS(r, 0) << r.out << r.err;
 	EXPECT_EQ(occurrences(r.out, "\nok "), 9u) << r.out;
 }
 
@@ -253,7 +253,7 @@ std::string verdicts(const std::string &json)
 	run_opts o;
 	o.argv = {"/usr/bin/python3", "-c", list, json};
 	run_result r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.err;
+	EXPECT_STATUS(r, 0) << r.err;
 	return r.out;
 }
 
@@ -283,9 +283,9 @@ TEST_F(Kernel, StandInsAreJudgedInTheGuestAsHereWithTheTimeScaleGiven)
 	run_result g = suite(in_guest);
 	here_run.join();
 	// (Each report holds a MiB of one transcript: not shown on failure.)
-	EXPECT_TRUE(h.exited && h.code == 1) << describe(h) << h.err;
+	EXPECT_STATUS(h, 1) << h.err;
 	std::string v = verdicts(here);
-	EXPECT_TRUE(g.exited && g.code == 1) << describe(g) << g.err;
+	EXPECT_STATUS(g, 1) << g.err;
 	EXPECT_TRUE(g.out.starts_with("Ran on Linux ")) << g.out.substr(0, 200);
 	EXPECT_EQ(verdicts(guest), v);
 	EXPECT_EQ(schema_says(guest), "");
@@ -331,7 +331,7 @@ TEST_F(Kernel, UnderQemuTheRealProbesAreJudgedAsHereWithTcgAfterKvmFails)
 	in_guest.insert(in_guest.end(), {"--kernel", kernel(), "--json", guest});
 	args.insert(args.end(), {"--json", here});
 	run_result h = suite(args);
-	EXPECT_TRUE(h.exited && h.code == 1) << describe(h) << h.err;
+	EXPECT_STATUS(h, 1) << h.err;
 	std::string v = verdicts(here);
 
 	run_opts o = suite_opts(in_guest);
@@ -340,7 +340,7 @@ TEST_F(Kernel, UnderQemuTheRealProbesAreJudgedAsHereWithTcgAfterKvmFails)
 	              {"/usr/bin/env", "PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin")});
 	o.keep = 16 << 20;
 	run_result g = run(o);
-	EXPECT_TRUE(g.exited && g.code == 1) << describe(g) << g.err;
+	EXPECT_STATUS(g, 1) << g.err;
 	int kvm = open("/dev/kvm", O_RDWR | O_CLOEXEC);
 	if (kvm >= 0)
 		close(kvm);
