@@ -116,7 +116,7 @@ TEST_F(Away, WhatTheGuestGotWrongIsNeverAVerdict)
 		run_result r = suite(c.mode, c.env);
 		struct rusage after;
 		getrusage(RUSAGE_CHILDREN, &after);
-		EXPECT_TRUE(r.exited && r.code == 3) << c.mode << ": " << describe(r) << r.err;
+		EXPECT_STATUS(r, 3) << c.mode << ": " << r.err;
 		std::vector<std::string> l;  // the plan, then a line a scenario
 		for (const std::string &line : lines(r.out))
 			if (!line.starts_with("#"))
@@ -146,7 +146,7 @@ TEST_F(Away, NothingTheMachineStartedOutlivesIt)
 	std::string pidfile = dir + "/daemon.pid";
 	run_result r = suite("daemon", {"STANDIN_PIDFILE=" + pidfile});
 	// Its empty results judged: each broke its contract.
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << r.out << r.err;
+	EXPECT_STATUS(r, 1) << r.out << r.err;
 	EXPECT_EQ(occurrences(r.out, "\nnot ok "), 6u) << r.out;
 	EXPECT_EQ(r.left, 0) << "the runner left processes running";
 	pid_t daemon = atoi(slurp(pidfile).c_str());
@@ -196,7 +196,7 @@ TEST_F(Away, StoppedDuringALongLineEndsPromptlyLeavingNoFolder)
 	while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
 		;
 	double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 143) << status;
+	EXPECT_STATUS(status, 143);
 	EXPECT_LT(took, 5);
 	EXPECT_TRUE(tmp_empty());
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/wait.h>
 #include <utility>
 #include <vector>
 
@@ -53,6 +54,33 @@ inline bool names_no_loader(const std::string &path)
 		(o).env.push_back(std::string("LD_PRELOAD=") + FAULT_LIB);                         \
 		(o).env.push_back(setting);                                                        \
 	} while (0)
+
+// Whether r ended by exit with status code; when not, what was expected
+// and what came ("expected exit 1, got killed by signal 11 (...)").
+inline testing::AssertionResult ended_with_exit(const run_result &r, int code)
+{
+	if (r.exited && r.code == code)
+		return testing::AssertionSuccess();
+	return testing::AssertionFailure() << "expected exit " << code << ", got " << describe(r);
+}
+
+// The same of a wait status.
+inline testing::AssertionResult ended_with_exit(int status, int code)
+{
+	if (WIFEXITED(status) && WEXITSTATUS(status) == code)
+		return testing::AssertionSuccess();
+	testing::AssertionResult no = testing::AssertionFailure();
+	no << "expected exit " << code << ", got ";
+	if (WIFEXITED(status))
+		no << "exit " << WEXITSTATUS(status);
+	else if (WIFSIGNALED(status))
+		no << "signal " << WTERMSIG(status);
+	else
+		no << "wait status " << status;
+	return no;
+}
+#define EXPECT_STATUS(r, code) EXPECT_TRUE(ended_with_exit((r), (code)))
+#define ASSERT_STATUS(r, code) ASSERT_TRUE(ended_with_exit((r), (code)))
 
 // Fails the test, saying why and showing the transcript, when r breaks c.
 // Returns the verdict, whose names hold the values the patterns bound.

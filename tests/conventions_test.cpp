@@ -76,12 +76,12 @@ TEST(ConventionsOptions, VersionIsTheProjectsAndListNamesEveryScenario)
 	                                 "CMAKE_PROJECT_VERSION:STATIC=");
 	ASSERT_NE(version, "");
 	run_result r = suite({"--version"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
+	EXPECT_STATUS(r, 0);
 	EXPECT_EQ(r.out, "probesuite " + version + "\n");
 
 	// --list runs nothing: the probes need not be there.
 	r = suite({"--list", "--dir", "/nonexistent"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.err;
+	EXPECT_STATUS(r, 0) << r.err;
 	std::vector<std::string> ls = lines(r.out);
 	ASSERT_EQ(ls.size(), 12u) << r.out;
 	const char *const starts[] = {"ringhand ",
@@ -111,7 +111,7 @@ TEST(ConventionsOptions, VersionIsTheProjectsAndListNamesEveryScenario)
 
 	// With --only, the chosen ones; with a launcher, the launcher.
 	r = suite({"--list", "--only", "splitcount", "--launcher", "/bin/env -i"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.err;
+	EXPECT_STATUS(r, 0) << r.err;
 	ls = lines(r.out);
 	ASSERT_EQ(ls.size(), 2u) << r.out;
 	EXPECT_TRUE(ls[0].ends_with("; through /bin/env -i")) << ls[0];
@@ -128,7 +128,7 @@ TEST(ConventionsOptions, GetoptRulesPrefixesAndTheDoubleDash)
 	      {"--only", "raiseprint", "-qj1", "--tap"},
 	      {"--tap", "-j", "2", "--repeat=1", "--only", "raiseprint"}}) {
 		run_result r = suite(args);
-		EXPECT_TRUE(r.exited && r.code == 0) << args[0] << ": " << describe(r) << r.err;
+		EXPECT_STATUS(r, 0) << args[0] << ": " << r.err;
 		EXPECT_EQ(r.out, "1..1\nok 1 - raiseprint\n") << args[0];
 	}
 
@@ -156,7 +156,7 @@ TEST(ConventionsOptions, GetoptRulesPrefixesAndTheDoubleDash)
 	};
 	for (const auto &c : cases) {
 		run_result r = suite(c.args);
-		EXPECT_TRUE(r.exited && r.code == 2) << c.says << ": " << describe(r);
+		EXPECT_STATUS(r, 2) << c.says;
 		EXPECT_EQ(r.err,
 		          std::string("probesuite: ") + c.says + "\nTry 'probesuite --help'.\n");
 		EXPECT_EQ(r.out, "") << c.says;
@@ -166,7 +166,7 @@ TEST(ConventionsOptions, GetoptRulesPrefixesAndTheDoubleDash)
 TEST(ConventionsOptions, HelpNamesEveryOption)
 {
 	run_result r = suite({"--help"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
+	EXPECT_STATUS(r, 0);
 	for (const char *option :
 	     {"--launcher", "--only", "--dir", "-j, --jobs", "--repeat", "--tap", "--junit",
 	      "-q, --quiet", "--list", "--version", "-h, --help", "NO_COLOR"})
@@ -176,7 +176,7 @@ TEST(ConventionsOptions, HelpNamesEveryOption)
 TEST(ConventionsReport, QuietShowsTheSummaryAlone)
 {
 	run_result r = suite({"-q", "--only", "raiseprint,ductread"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
+	EXPECT_STATUS(r, 0);
 	std::vector<std::string> ls = lines(r.out);
 	ASSERT_EQ(ls.size(), 6u) << r.out;
 	EXPECT_TRUE(ls[0].starts_with("scenario  ")) << ls[0];
@@ -200,7 +200,7 @@ TEST(ConventionsReport, VerdictsInColourOnATerminalOnly)
 	run_opts o = suite_opts({"--only", "raiseprint"}, true);
 	o.env.clear();  // colour, as NO_COLOR is not set
 	run_result r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
+	EXPECT_STATUS(r, 0);
 	EXPECT_NE(r.out.find(green), std::string::npos) << visible(r.out);
 	EXPECT_NE(r.out.find("raiseprint  \033[32mok\033[0m      exit 0"), std::string::npos)
 	        << visible(r.out);
@@ -210,7 +210,7 @@ TEST(ConventionsReport, VerdictsInColourOnATerminalOnly)
 		o = suite_opts({"--only", "raiseprint"}, tty);
 		o.env = tty ? std::vector<std::string>{"NO_COLOR="} : std::vector<std::string>{};
 		r = run(o);
-		EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
+		EXPECT_STATUS(r, 0);
 		EXPECT_NE(r.out.find("verdict: ok (exit 0, "), std::string::npos) << visible(r.out);
 		EXPECT_EQ(r.out.find("\033[3"), std::string::npos) << tty;
 	}
@@ -226,7 +226,7 @@ TEST_F(Conventions, JunitHasATestcasePerScenarioAndABrokenOneFails)
 	std::string xml = dir + "/report.xml";
 	run_result r = suite(
 	        {"--junit", xml, "--launcher", launcher, "--only", "ductopen,ductread,raiseprint"});
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << r.err;
+	EXPECT_STATUS(r, 1) << r.err;
 	EXPECT_EQ(xmllint(xml), 0);
 	std::string x = slurp(xml);
 	EXPECT_TRUE(x.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n")) << x;
@@ -273,7 +273,7 @@ TEST_F(Conventions, JunitAndJsonCarryAnyBytesAProbePrintsAndSkipTheUnarranged)
 	                   "printf 'err\\000\\n' >&2\n");
 	std::string xml = dir + "/report.xml", json = dir + "/record.json";
 	run_result r = suite({"--junit", xml, "--json", json, "--dir", dir, "--only", "tickspan"});
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << r.err;
+	EXPECT_STATUS(r, 1) << r.err;
 	EXPECT_EQ(xmllint(xml), 0);
 	// The record keeps the very bytes, and validates.
 	EXPECT_EQ(schema_says(json), "");
@@ -299,7 +299,7 @@ TEST_F(Conventions, JunitAndJsonCarryAnyBytesAProbePrintsAndSkipTheUnarranged)
 	script("raiseprint", "echo never\n");
 	ASSERT_EQ(chmod((dir + "/raiseprint").c_str(), 0644), 0);
 	r = suite({"--junit", xml, "--only", "raiseprint", "--dir", dir});
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << r.err << r.out;
+	EXPECT_STATUS(r, 3) << r.err << r.out;
 	EXPECT_EQ(xmllint(xml), 0);
 	x = slurp(xml);
 	EXPECT_NE(x.find("tests=\"1\" failures=\"0\" errors=\"0\" skipped=\"1\""),
@@ -315,7 +315,7 @@ TEST_F(Conventions, JunitAndJsonCarryAnyBytesAProbePrintsAndSkipTheUnarranged)
 TEST(ConventionsReport, JunitFileThatCannotBeWrittenExitsFourAfterTheReport)
 {
 	run_result r = suite({"--junit", "/dev/full", "--tap", "--only", "raiseprint"});
-	EXPECT_TRUE(r.exited && r.code == 4) << describe(r) << r.err;
+	EXPECT_STATUS(r, 4) << r.err;
 	EXPECT_EQ(r.out, "1..1\nok 1 - raiseprint\n");
 	EXPECT_EQ(r.err, "probesuite: cannot write /dev/full: No space left on device\n");
 }
@@ -331,7 +331,7 @@ TEST_F(Conventions, JobsBoundTheProbesRunAtOnce)
 	for (int jobs : {1, 2}) {
 		run_result r = suite({"-q", "-j", std::to_string(jobs), "--repeat", "3",
 		                      "--launcher", launcher, "--only", "raiseprint,tickspan"});
-		EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.out << r.err;
+		EXPECT_STATUS(r, 0) << r.out << r.err;
 		std::vector<std::string> seen = lines(slurp(dir + "/seen"));
 		ASSERT_EQ(seen.size(), 6u);
 		int most = 0;
@@ -346,7 +346,7 @@ TEST(ConventionsRepeat, ThreeRunsOfEachWithTheValuesEachRunShowed)
 {
 	run_result r =
 	        suite({"--repeat", "3", "-j", "4", "--only", "twincell,splitcount,raiseprint"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.out << r.err;
+	EXPECT_STATUS(r, 0) << r.out << r.err;
 	// The three twincell runs side by side: one after another would take
 	// at least 13.5 s.
 	EXPECT_LT(r.seconds, 13);
@@ -397,7 +397,7 @@ TEST_F(Conventions, RepeatShowsTheFirstBrokenRunAndCountsIt)
 	std::string xml = dir + "/report.xml";
 	run_result r = suite({"--repeat", "3", "-j", "1", "--launcher", launcher, "--junit", xml,
 	                      "--only", "raiseprint"});
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << r.out << r.err;
+	EXPECT_STATUS(r, 1) << r.out << r.err;
 	EXPECT_NE(
 	        r.out.find("\n== raiseprint\n   run 2 of 3\n   stdout:\n      1 | powl(3.2, 1.0) = "
 	                   "3.199999$\n"),
@@ -426,7 +426,7 @@ TEST_F(Conventions, AValueTheTranscriptCannotTellIsShownAsEither)
 	       "printf 'x=0x10\\nx=0x10\\n*x=1\\n*x=2\\ny=0x20\\ny=0x20\\n*y=99\\n*y=99\\n'\n"
 	       "sleep 4.7\n");
 	run_result r = suite({"--repeat", "2", "-q", "--dir", dir, "--only", "twincell"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.out << r.err;
+	EXPECT_STATUS(r, 0) << r.out << r.err;
 	EXPECT_NE(r.out.find("\ntwincell: first thread's *x: 1 or 2 in 2 runs\n"),
 	          std::string::npos)
 	        << r.out;

@@ -53,7 +53,7 @@ TEST_F(Expect, ListedDifferenceIsKnownAndListedPassIsNoLongerDiffering)
 	                                 "--only",     "raiseprint,selfreport",
 	                                 "--expect",   file};
 	run_result r = suite(args);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_STATUS(r, 0) << r.out << r.err;
 	EXPECT_TRUE(has(r.out, "   verdict: known difference: stdout line 1: expected "
 	                       "\"powl(3.2, 1.0) = 3.200000\\n\" (main), got \"powl(3.2, 1.0) = "
 	                       "3.199999\\n\" (exit 0, "))
@@ -71,7 +71,7 @@ TEST_F(Expect, ListedDifferenceIsKnownAndListedPassIsNoLongerDiffering)
 
 	args.push_back("--tap");
 	r = suite(args);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_STATUS(r, 0) << r.out << r.err;
 	EXPECT_TRUE(r.out.starts_with(
 	        "1..2\n"
 	        "ok 1 - selfreport # TODO no longer differs: the pid namespace hid it once\n"
@@ -87,7 +87,7 @@ TEST_F(Expect, UnlistedDifferenceStillFailsTheRun)
 	std::string file = write("selfreport-only", "selfreport\tnot this one\n");
 	run_result r = suite({"--launcher", dir + "/wrongline", "--only", "raiseprint,selfreport",
 	                      "--expect", file});
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 1) << r.out;
 	EXPECT_TRUE(has(r.out, "\nraiseprint  BROKEN            exit 0, ")) << r.out;
 	EXPECT_TRUE(has(r.out, "1 broke it, 1 listed no longer differs; ")) << r.out;
 }
@@ -99,14 +99,14 @@ TEST_F(Expect, TitleListsOneScenarioAndProbeNameListsAll)
 	std::string one = write("one", "ductread (no descriptor 9001)\tthe first only\n");
 	args.insert(args.end(), {"--expect", one});
 	run_result r = suite(args);
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 1) << r.out;
 	EXPECT_TRUE(has(r.out, "\nductread (no descriptor 9001)           known difference "))
 	        << r.out;
 	EXPECT_TRUE(has(r.out, "\nductread (9001 holds \"Hello, pipe!\\0\")  BROKEN ")) << r.out;
 
 	args.back() = write("all", "ductread\tboth\n");
 	r = suite(args);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	EXPECT_TRUE(
 	        has(r.out, "2 scenarios, 0 kept the contract, 0 broke it, 2 known differences;"))
 	        << r.out;
@@ -132,7 +132,7 @@ TEST_F(Expect, WrongFileIsAUsageErrorNamingTheLine)
 		if (c.text)
 			write("case" + std::to_string(n - 1), c.text);
 		run_result r = suite({"--only", "raiseprint", "--expect", path});
-		EXPECT_TRUE(r.exited && r.code == 2) << c.says << ": " << describe(r);
+		EXPECT_STATUS(r, 2) << c.says;
 		EXPECT_TRUE(has(r.err, "probesuite: " + c.says)) << r.err;
 		EXPECT_EQ(r.out, "") << c.says;
 	}

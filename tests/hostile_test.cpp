@@ -110,7 +110,7 @@ TEST_F(Hostile, OutputPastTheBoundEndsTheProbeAndMemoryStaysBounded)
 	script("selfreport", "head -c 3000000 /dev/zero >&2\nexec sleep 300\n");
 	long peak_before = children_peak_kib();
 	run_result r = run(suite({"--only", "raiseprint,selfreport"}));
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.err;
+	EXPECT_STATUS(r, 1) << r.err;
 	// Ended at once: far fewer bytes than the probe meant to write.
 	std::string v = verdict_of(r.out, "raiseprint");
 	const std::string head = "BROKEN: stdout exceeded 1 MiB (";
@@ -144,7 +144,7 @@ TEST_F(Hostile, HungProbesAreReportedAtTheirLimitWithWhatTheyPrinted)
 	script("ringhand", "echo '\n Thread created successfully'\nexec sleep 300\n");
 	script("tickspan", "echo 'Starting of the program, start_t = 1'\nexec sleep 300\n");
 	run_result r = run(suite({"--only", "ringhand,tickspan", "--time-scale", "0.1"}));
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.err;
+	EXPECT_STATUS(r, 1) << r.err;
 	std::string ring = verdict_of(r.out, "ringhand"), tick = verdict_of(r.out, "tickspan");
 	EXPECT_TRUE(ring.starts_with("BROKEN: status: expected exit 0, got timed out (")) << ring;
 	EXPECT_GE(timed_out_after(ring), 2.0) << ring;
@@ -167,7 +167,7 @@ TEST_F(Hostile, ProcessesLeftBehindAreEndedAndNamed)
 	script("raiseprint", "setsid sh -c 'sleep 300 & sleep 300; exit 0' >/dev/null 2>&1 &\n"
 	                     "echo 'powl(3.2, 1.0) = 3.200000'\n");
 	run_result r = run(suite({"--only", "selfreport,raiseprint"}));
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.err;
+	EXPECT_STATUS(r, 1) << r.err;
 	EXPECT_TRUE(verdict_of(r.out, "selfreport")
 	                    .starts_with("BROKEN: left 1 process running after it ended (ended "
 	                                 "by the runner) (exit 0, "))
@@ -192,7 +192,7 @@ TEST_F(Hostile, SignalDeathsAndAttacksOnTheParentAreNamed)
 	script("raiseprint", "echo 'powl(3.2, 1.0) = 3.200000'\nexec >&- 2>&- sleep 300\n");
 	run_result r = run(suite({"--only", "reapcheck,ductopen,selfreport,tickspan,raiseprint",
 	                          "--time-scale", "0.2"}));
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.err;
+	EXPECT_STATUS(r, 1) << r.err;
 	EXPECT_TRUE(verdict_of(r.out, "reapcheck")
 	                    .starts_with("BROKEN: status: expected exit 0, got killed by signal 11 "
 	                                 "(Segmentation fault) (killed by signal 11 (Segmentation "
@@ -231,7 +231,7 @@ TEST_F(Hostile, APausedRunnerNeitherTimesOutTheProbeNorHidesItsPause)
 		kill(runner, SIGCONT);
 	}
 	t.join();
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	std::string v = verdict_of(r.out, "raiseprint");
 	EXPECT_TRUE(v.starts_with("ok (exit 0, ")) << v;
 	EXPECT_NE(v.find(" s of it with the runner stopped)"), std::string::npos) << v;
@@ -288,7 +288,7 @@ TEST_F(HostileLoad, AHungProbeTimesOutAtItsBoundWhetherItSpinsOrSleeps)
 	script("tickspan", spin);
 	script("selfreport", "exec sleep 300\n");
 	run_result r = run(suite({"--only", "tickspan,selfreport", "--time-scale", "0.2"}));
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 1) << r.out;
 	for (const char *p : {"selfreport", "tickspan"}) {
 		std::string v = verdict_of(r.out, p);
 		// The host's own load may leave no processor free for the spinner;
@@ -314,7 +314,7 @@ TEST_F(HostileLoad, AProbeHeldFromItsProcessorIsJudgedOnItsOwnTimeOrNotAtAll)
 	script("tickspan", spin);
 	run_result r = run(suite({"--only", "raiseprint,tickspan", "--launcher", "taskset -c 0",
 	                          "--time-scale", "0.4"}));
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 3) << r.out;
 	// A script is no image of a process's own: its process is not seen.
 	std::string ok = verdict_of(r.out, "raiseprint");
 	EXPECT_TRUE(ok.starts_with("ok unverified: the probe's process was not seen (exit 0, "))
@@ -346,7 +346,7 @@ TEST_F(Hostile, SetupFailuresAreNamedWithTheirErrnoAndJudgeOnlyTheirProbe)
 	script("reapcheck", "exit 127\n");                         // a probe's own 127 is its own
 	run_result r = run(suite({"--only", "ductread,splitcount,tickspan,selfreport,reapcheck,"
 	                                    "raiseprint"}));
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.err;
+	EXPECT_STATUS(r, 1) << r.err;
 	EXPECT_EQ(r.err, "");
 	struct {
 		const char *title, *verdict;
@@ -379,7 +379,7 @@ TEST_F(Hostile, SetupFailuresAreNamedWithTheirErrnoAndJudgeOnlyTheirProbe)
 
 	// Nothing broken, something not arranged: 3.
 	r = run(suite({"--only", "raiseprint", "--tap"}));
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 3) << r.out;
 	EXPECT_EQ(r.out, "1..1\nok 1 - raiseprint # SKIP could not arrange: no probe at " + dir +
 	                         "/raiseprint: No such file or directory\n");
 }
@@ -395,7 +395,7 @@ TEST_F(Hostile, NoPseudoTerminalNamesItsReason)
 	run_result r = run(o);
 	if (r.out.find("bwrap:") != std::string::npos || r.err.find("bwrap:") != std::string::npos)
 		GTEST_SKIP() << "bwrap cannot run here: " << r.err;
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_STATUS(r, 3) << r.out << r.err;
 	EXPECT_EQ(r.out, "1..3\n"
 	                 "ok 1 - splitcount # SKIP could not arrange: no pseudo-terminal: "
 	                 "posix_openpt: No such device\n"
@@ -474,8 +474,7 @@ TEST_F(HostileSignal, SigtermSighupOrSigintEndsEveryProbeReportsAndExitsWith128P
 	for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
 		std::string name = std::string("SIG") + sigabbrev_np(sig);
 		run_result r = signalled({sig});
-		EXPECT_TRUE(r.exited && r.code == 128 + sig) << name << ": " << describe(r) << "\n"
-		                                             << r.out << r.err;
+		EXPECT_STATUS(r, 128 + sig) << name << "\n" << r.out << r.err;
 		for (const char *p : {"ringhand", "twincell", "onecell"}) {
 			std::string v = verdict_of(r.out, p);
 			EXPECT_TRUE(v.starts_with("interrupted: the run was stopped by " + name +
@@ -494,7 +493,7 @@ TEST_F(HostileSignal, SigtermSighupOrSigintEndsEveryProbeReportsAndExitsWith128P
 TEST_F(HostileSignal, SecondSigintEndsAtOnceAndStillLeavesNothing)
 {
 	run_result r = signalled({SIGINT, SIGINT});
-	EXPECT_TRUE(r.exited && r.code == 130) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_STATUS(r, 130) << r.out << r.err;
 	EXPECT_LT(r.seconds, 15);
 	// Each keeper ends its probe as the runner goes.
 	EXPECT_EQ(wait_marked_below(mark, 1, 3), 0u);
@@ -519,7 +518,7 @@ TEST_F(Hostile, FailingStdoutIsReportedAndTheExitIsNonZero)
 		run_opts o = suite({"--only", "ringhand,raiseprint", "--tap"});
 		o.fds = {{1, c.fd}};
 		run_result r = run(o);
-		EXPECT_TRUE(r.exited && r.code == 4) << describe(r) << ": " << c.says;
+		EXPECT_STATUS(r, 4) << c.says;
 		EXPECT_EQ(r.err, c.says);
 	}
 	close(full);
@@ -528,7 +527,7 @@ TEST_F(Hostile, FailingStdoutIsReportedAndTheExitIsNonZero)
 	run_opts o = suite({"--only", "raiseprint"});
 	o.in_child = [] { close(1); };
 	run_result r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 4) << describe(r);
+	EXPECT_STATUS(r, 4);
 	EXPECT_EQ(r.err,
 	          "probesuite: the report could not be written: standard output is closed\n");
 }
@@ -557,7 +556,7 @@ TEST(HostileStart, IgnoredSigchldChangesNoVerdictAndCostsLittleCpu)
 {
 	double before = children_cpu();
 	run_result r = real_quick_probes([] { signal(SIGCHLD, SIG_IGN); });
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	EXPECT_EQ(r.out, quick_tap);
 	EXPECT_LT(children_cpu() - before, 3);
 }
@@ -568,7 +567,7 @@ TEST(HostileStart, ClosedStdinAndStderrChangeNoVerdict)
 		close(0);
 		close(2);
 	});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	EXPECT_EQ(r.out, quick_tap);
 }
 
@@ -578,7 +577,7 @@ TEST(HostileStart, InheritedLimitsAreNamedInTheReport)
 	o.argv = {suite_path, "--tap", "--only", "raiseprint"};
 	o.limits = {{RLIMIT_CPU, 1000}, {RLIMIT_FSIZE, 1 << 30}};
 	run_result r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	EXPECT_EQ(r.out, "1..1\n# limits inherited by every probe: CPU time 1000 s, file size 1 "
 	                 "GiB\nok 1 - raiseprint\n");
 }
@@ -589,7 +588,7 @@ TEST(HostileStart, TimeScaleMustBeAPositiveNumber)
 		run_opts o;
 		o.argv = {suite_path, "--time-scale", bad};
 		run_result r = run(o);
-		EXPECT_TRUE(r.exited && r.code == 2) << bad << ": " << describe(r);
+		EXPECT_STATUS(r, 2) << bad;
 		EXPECT_EQ(r.err, std::string("probesuite: --time-scale needs a number from 0.01 to "
 		                             "1000, not '") +
 		                         bad + "'\nTry 'probesuite --help'.\n");

@@ -74,8 +74,7 @@ protected:
 
 TEST_F(Matrix, ShowsEachOutcomeInItsCellAndEveryDifferenceFromTheFirstWithItsReason)
 {
-	EXPECT_TRUE(run_.exited && run_.code == 1) << describe(run_) << "\n"
-	                                           << run_.out << run_.err;
+	EXPECT_STATUS(run_, 1) << run_.out << run_.err;
 	EXPECT_EQ(run_.err, "");
 	std::vector<std::string> ok7(7, "ok");
 	std::map<std::string, std::vector<std::string>> want = {
@@ -102,7 +101,7 @@ TEST_F(Matrix, QuietGivesTheTableAloneAndCompareTheSameMatrixFromTheRecords)
 {
 	std::string table_only = run_.out.substr(0, run_.out.find("\n\n") + 1);
 	run_result r = suite({"--compare", records, "-q"});
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << r.err;
+	EXPECT_STATUS(r, 1) << r.err;
 	EXPECT_EQ(r.out, table_only);
 	r = suite({"--compare", records});
 	EXPECT_EQ(r.out, run_.out);
@@ -110,9 +109,9 @@ TEST_F(Matrix, QuietGivesTheTableAloneAndCompareTheSameMatrixFromTheRecords)
 	// A single platform's record is a column named after its file.
 	std::string one = dir + "/alone.json";
 	r = suite({"--only", "selfreport", "--json", one, "-q"});
-	ASSERT_TRUE(r.exited && r.code == 0) << describe(r) << r.err;
+	ASSERT_STATUS(r, 0) << r.err;
 	r = suite({"--compare", one, records, "-q"});
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << r.err;
+	EXPECT_STATUS(r, 1) << r.err;
 	EXPECT_TRUE(r.out.starts_with("scenario    alone  native  wrong ")) << r.out;
 	EXPECT_EQ(table(r.out)["selfreport"], std::vector<std::string>(8, "ok")) << r.out;
 }
@@ -120,7 +119,7 @@ TEST_F(Matrix, QuietGivesTheTableAloneAndCompareTheSameMatrixFromTheRecords)
 TEST_F(Matrix, TapAndJunitHaveATestPerPlatformAndScenario)
 {
 	run_result r = suite({"--compare", records, "--tap"});
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r);
+	EXPECT_STATUS(r, 1);
 	std::vector<std::string> results;
 	for (const std::string &l : lines(r.out))
 		if (l.starts_with("ok ") || l.starts_with("not ok "))
@@ -174,12 +173,12 @@ TEST_F(Matrix, WebPageReadsInABrowserEachCellOpeningItsTranscript)
 	std::string page = dir + "/matrix.html", earlier = dir + "/earlier.json";
 	std::ofstream(earlier) << slurp(records);
 	run_result r = suite({"--compare", records, earlier, "--html", page, "-q"});
-	ASSERT_TRUE(r.exited && r.code == 1) << describe(r) << r.err;
+	ASSERT_STATUS(r, 1) << r.err;
 	std::string html = slurp(page);
 	EXPECT_EQ(html.find("http"), std::string::npos) << "the page fetches nothing";
 
 	run_result dom = chromium(dir + "/profile", {"--dump-dom", "file://" + page});
-	ASSERT_TRUE(dom.exited && dom.code == 0) << describe(dom) << dom.err;
+	ASSERT_STATUS(dom, 0) << dom.err;
 	std::string d = dom.out;
 	std::size_t table = d.find("<table class=\"matrix\""), body = d.find("<tbody>", table);
 	ASSERT_NE(body, std::string::npos) << d;
@@ -203,7 +202,7 @@ TEST_F(Matrix, WebPageReadsInABrowserEachCellOpeningItsTranscript)
 	unlink(MATRIX_SCREENSHOT);
 	r = chromium(dir + "/profile", {"--screenshot=" MATRIX_SCREENSHOT, "--window-size=1280,900",
 	                                "file://" + shown});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.err;
+	EXPECT_STATUS(r, 0) << r.err;
 	EXPECT_TRUE(slurp(MATRIX_SCREENSHOT).starts_with("\x89PNG")) << MATRIX_SCREENSHOT;
 }
 
@@ -239,7 +238,7 @@ TEST(MatrixUsage, EachMistakeIsNamedWithItsFileAndLine)
 	for (const auto &c : cases) {
 		std::ofstream(file) << c.text;
 		run_result r = suite({"--platforms", file, "--json", json});
-		EXPECT_TRUE(r.exited && r.code == 2) << c.says << ": " << describe(r);
+		EXPECT_STATUS(r, 2) << c.says;
 		EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
 		EXPECT_EQ(r.out, "") << c.says;
 		EXPECT_EQ(slurp(json), "old json") << c.says;
@@ -257,7 +256,7 @@ TEST(MatrixUsage, EachMistakeIsNamedWithItsFileAndLine)
 	std::ofstream(file) << "a\n";
 	for (const auto &c : lines) {
 		run_result r = suite(c.args);
-		EXPECT_TRUE(r.exited && r.code == 2) << c.says << ": " << describe(r);
+		EXPECT_STATUS(r, 2) << c.says;
 		EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
 	}
 	remove_dir(dir);
@@ -301,7 +300,7 @@ TEST(MatrixSignal, SigintEndsEveryPlatformAndTheMatrixShowsWhatFinished)
 	if (runner > 0)
 		kill(runner, SIGINT);
 	t.join();
-	EXPECT_TRUE(r.exited && r.code == 130) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_STATUS(r, 130) << r.out << r.err;
 	EXPECT_LT(r.seconds, 20);
 	std::map<std::string, std::vector<std::string>> want = {
 	        {"ringhand", {"-", "interrupted", "interrupted"}},

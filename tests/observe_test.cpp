@@ -179,7 +179,7 @@ TEST(Observer, NamesWhatTheChildCouldNotDo)
 	r = observed_run("ringhand",
 	                 {"/bin/sh", "-c", "\"$@\" & sleep 1; kill -TERM $!; wait $!", "sh"});
 	EXPECT_EQ(r.setup, "");
-	EXPECT_TRUE(r.exited && r.code == 128 + SIGTERM) << describe(r);
+	EXPECT_STATUS(r, 128 + SIGTERM);
 	r = observed_run("selfreport", {"/bin/sh", "-c", "kill -SEGV $$", "sh"});
 	EXPECT_EQ(r.setup, "the launcher ended without running the probe (killed by signal 11 "
 	                   "(Segmentation fault))");
@@ -244,8 +244,7 @@ TEST_F(Observed, PidNotItsOwnIsBrokenWithOrWithoutALauncher)
 		if (!c.launcher.empty())
 			args.insert(args.end(), {"--launcher", c.launcher});
 		run_result r = suite(args);
-		EXPECT_TRUE(r.exited && r.code == 1) << c.how << ": " << describe(r) << "\n"
-		                                     << r.out;
+		EXPECT_STATUS(r, 1) << c.how << "\n" << r.out;
 		// The verdict names the probe's own pid, then the one it printed.
 		const std::string head = "verdict: BROKEN: stdout line 2: expected \"Current "
 		                         "process id number is: ",
@@ -278,12 +277,12 @@ TEST_F(Observed, SandboxKernelIsNeverTakenForTheProbe)
 	const std::string runsc = "runsc --network=none do";
 	run_result r = suite({"--launcher", runsc, "--time-scale", "3", "--dir", dir + "/probes",
 	                      "--only", "selfreport"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	EXPECT_NE(r.out.find("   verdict: ok unverified: pid not verified: "), std::string::npos)
 	        << r.out;
 	r = suite({"--launcher", runsc, "--time-scale", "3", "--only", "ductread,raiseprint",
 	           "--tap"});
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 3) << r.out;
 	EXPECT_NE(r.out.find("ok 2 - ductread (9001 holds \"Hello, pipe!\\0\") # SKIP could not "
 	                     "arrange: descriptor 9001 did not reach the probe, and whether the "
 	                     "launcher passed it could not be seen: "),
@@ -328,7 +327,7 @@ TEST_F(Observed, PremiseNotGivenOrProbeNeverRunCannotBeArranged)
 			continue;
 		run_result r =
 		        suite({"--tap", "--launcher", launcher(c.launcher), "--only", c.only});
-		EXPECT_TRUE(r.exited && r.code == c.status) << c.launcher << ": " << describe(r);
+		EXPECT_STATUS(r, c.status) << c.launcher;
 		EXPECT_EQ(r.out, c.tap) << c.launcher;
 	}
 }
@@ -346,7 +345,7 @@ TEST_F(Observed, ValuesThePlatformReportsAreCheckedAgainstWhatTheRunnerSaw)
 	// The pid fork returned to the parent is the child's plus 1000.
 	run_result r = suite(
 	        {"--tap", "--launcher", lying("FAULT_FORK_OFFSET=1000"), "--only", "splitcount"});
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r);
+	EXPECT_STATUS(r, 1);
 	const std::string head = "\nnot ok 1 - splitcount\n# the parent printed child pid ",
 	                  is = ", the child's pid is ";
 	std::size_t at = r.out.find(head), mid = r.out.find(is, at);
@@ -375,7 +374,7 @@ TEST_F(Observed, ValuesThePlatformReportsAreCheckedAgainstWhatTheRunnerSaw)
 	// only; and failing at every one, as the page allows.
 	for (const auto &c : cases) {
 		r = suite({"--tap", "--launcher", lying(c.fault), "--only", "tickspan"});
-		EXPECT_TRUE(r.exited && r.code == c.status) << c.fault << ": " << describe(r);
+		EXPECT_STATUS(r, c.status) << c.fault;
 		EXPECT_NE(r.out.find(c.says), std::string::npos) << c.fault << ":\n" << r.out;
 	}
 }
@@ -383,7 +382,7 @@ TEST_F(Observed, ValuesThePlatformReportsAreCheckedAgainstWhatTheRunnerSaw)
 TEST_F(Observed, ForkingLauncherKeepsTheProbesPidsOk)
 {
 	run_result r = suite({"--launcher", launcher("forks"), "--only", "selfreport,reapcheck"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
 	EXPECT_EQ(r.out.find("not verified"), std::string::npos);
 }
@@ -391,7 +390,7 @@ TEST_F(Observed, ForkingLauncherKeepsTheProbesPidsOk)
 TEST_F(Observed, LauncherThatClosesDescriptorsCannotArrangeTheFedRead)
 {
 	run_result r = suite({"--launcher", launcher("closes"), "--only", "ductread"});
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 3) << r.out;
 	EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;  // without 9001
 	EXPECT_NE(r.out.find("   verdict: could not arrange: the launcher did not pass descriptor "
 	                     "9001 to the probe (exit 0, "),
@@ -403,7 +402,7 @@ TEST_F(Observed, LauncherThatClosesDescriptorsCannotArrangeTheFedRead)
 	        << r.out;
 
 	r = suite({"--tap", "--launcher", launcher("closes"), "--only", "ductread"});
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 3) << r.out;
 	EXPECT_EQ(r.out, "1..2\nok 1 - ductread (no descriptor 9001)\nok 2 - ductread (9001 holds "
 	                 "\"Hello, pipe!\\0\") # SKIP could not arrange: the launcher did not "
 	                 "pass descriptor 9001 to the probe\n");
@@ -412,7 +411,7 @@ TEST_F(Observed, LauncherThatClosesDescriptorsCannotArrangeTheFedRead)
 TEST_F(Observed, LauncherThatCannotStartTheProbeCannotArrange)
 {
 	run_result r = suite({"--launcher", launcher("noloader"), "--only", "raiseprint,tickspan"});
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 3) << r.out;
 	EXPECT_EQ(occurrences(r.out,
 	                      "   verdict: could not arrange: the launcher could not start the "
 	                      "probe (exit 127) (exit 127, "),
@@ -421,7 +420,7 @@ TEST_F(Observed, LauncherThatCannotStartTheProbeCannotArrange)
 	EXPECT_EQ(r.out.find("BROKEN"), std::string::npos);
 
 	r = suite({"--tap", "--launcher", launcher("badpath"), "--only", "selfreport"});
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 3) << r.out;
 	EXPECT_EQ(r.out, "1..1\nok 1 - selfreport # SKIP could not arrange: the launcher could "
 	                 "not start the probe (its exec failed)\n");
 }
@@ -432,7 +431,7 @@ TEST_F(Observed, WithoutSeccompPidLinesAreCheckedForTheirFormOnly)
 	        suite_opts({"--launcher", launcher("forks"), "--only", "selfreport,reapcheck"});
 	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	run_result r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	const std::string note = "pid not verified: seccomp is not available (Function not "
 	                         "implemented)";
 	EXPECT_EQ(occurrences(r.out, "   verdict: ok unverified: " + note + " (exit 0, "), 2u)
@@ -444,7 +443,7 @@ TEST_F(Observed, WithoutSeccompPidLinesAreCheckedForTheirFormOnly)
 	                "selfreport,reapcheck,raiseprint", "--tap"});
 	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	EXPECT_EQ(r.out, "1..3\nok 1 - reapcheck # unverified: " + note +
 	                         "\nok 2 - selfreport # unverified: " + note +
 	                         "\nok 3 - raiseprint # unverified: not observed: seccomp is not "
@@ -456,18 +455,18 @@ TEST_F(Observed, WithoutSeccompPidLinesAreCheckedForTheirFormOnly)
 	                "selfreport"});
 	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	EXPECT_EQ(occurrences(r.out, "   verdict: ok unverified: " + note), 1u) << r.out;
 	o = suite_opts({"--dir", dir + "/probes", "--only", "selfreport"});
 	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 1) << r.out;
 
 	// Whether descriptor 9001 got lost on the way cannot be seen either.
 	o = suite_opts({"--tap", "--launcher", launcher("closes"), "--only", "ductread"});
 	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 3) << r.out;
 	EXPECT_NE(r.out.find("\nok 2 - ductread (9001 holds \"Hello, pipe!\\0\") # SKIP could not "
 	                     "arrange: descriptor 9001 did not reach the probe, and whether the "
 	                     "launcher passed it could not be seen: seccomp is not available "
@@ -477,7 +476,7 @@ TEST_F(Observed, WithoutSeccompPidLinesAreCheckedForTheirFormOnly)
 	o = suite_opts({"--tap", "--launcher", launcher("forks"), "--only", "ductread"});
 	o.argv.insert(o.argv.begin(), NOSECCOMP);
 	r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 }
 
 void drop_sys_resource()
@@ -507,7 +506,7 @@ TEST(ObservedLimits, OpenFileLimitBelow9001IsRaisedWhereItMayBe)
 	if (l.rlim_max > 9001) {
 		o.in_child = low_soft_nofile;
 		run_result r = run(o);
-		EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+		EXPECT_STATUS(r, 0) << r.out;
 		EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
 	}
 	o.in_child = nullptr;
@@ -515,13 +514,13 @@ TEST(ObservedLimits, OpenFileLimitBelow9001IsRaisedWhereItMayBe)
 	if (capable(CAP_SYS_RESOURCE)) {
 		// The hard limit too.
 		run_result r = run(o);
-		EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+		EXPECT_STATUS(r, 0) << r.out;
 		EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 2u) << r.out;
 		o.in_child = drop_sys_resource;
 	}
 	if (!capable(CAP_SYS_RESOURCE) || geteuid() == 0) {
 		run_result r = run(o);
-		EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+		EXPECT_STATUS(r, 3) << r.out;
 		EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;
 		EXPECT_NE(r.out.find("   verdict: could not arrange: the open-file limit is 4096; "
 		                     "descriptor 9001 needs more (not started)"),
@@ -529,7 +528,7 @@ TEST(ObservedLimits, OpenFileLimitBelow9001IsRaisedWhereItMayBe)
 		        << r.out;
 		o.argv.push_back("--tap");
 		r = run(o);
-		EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << "\n" << r.out;
+		EXPECT_STATUS(r, 3) << r.out;
 		EXPECT_EQ(r.out,
 		          "1..2\n# limits inherited by every probe: open files 4096 (too few for "
 		          "descriptor 9001)\nok 1 - ductread (no descriptor 9001)\nok 2 - ductread "
@@ -548,7 +547,7 @@ TEST_F(Observed, SetuidLauncherIsNotFilteredWithoutCapSysAdmin)
 	run_opts o = suite_opts({"--launcher", launcher("forks"), "--only", "selfreport"});
 	o.in_child = drop_sys_admin;
 	run_result r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	EXPECT_EQ(occurrences(r.out, "   verdict: ok (exit 0, "), 1u) << r.out;
 
 	// A setuid launcher would lose its privileges: not filtered, not verified.
@@ -559,7 +558,7 @@ TEST_F(Observed, SetuidLauncherIsNotFilteredWithoutCapSysAdmin)
 	o = suite_opts({"--launcher", setuid, "--only", "selfreport"});
 	o.in_child = drop_sys_admin;
 	r = run(o);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	EXPECT_NE(r.out.find("   verdict: ok unverified: pid not verified: the launcher is setuid "
 	                     "or has "
 	                     "file capabilities"),

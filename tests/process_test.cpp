@@ -31,7 +31,7 @@ TEST(Splitcount, OnAPipeBothSidesPrintTheOpeningLineAndCountToFive)
 	// The parent's brackets hold the pid of the child that counted.
 	ASSERT_GT(child, 0);
 	EXPECT_EQ(v.bound["child"], std::to_string(child));
-	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+	EXPECT_STATUS(status, 0);
 }
 
 TEST(Splitcount, OnATerminalTheOpeningLineComesOnce)
@@ -44,7 +44,7 @@ TEST(Splitcount, OnATerminalTheOpeningLineComesOnce)
 	verdict v = EXPECT_CONTRACT(splitcount(true), r);
 	ASSERT_GT(child, 0);
 	EXPECT_EQ(v.bound["child"], std::to_string(child));
-	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+	EXPECT_STATUS(status, 0);
 }
 
 TEST(Splitcount, ForkFailingPrintsTheFailureAndExitsWithOne)

@@ -145,7 +145,7 @@ TEST_F(Ssh, RunsThereAndIsJudgedHereLeavingNothing)
 	args.insert(args.end(), {"--tap", "--json", json});
 	run_result r = suite(args);
 	std::size_t n = all ? 12 : 4;
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << r.out << r.err;
+	EXPECT_STATUS(r, 0) << r.out << r.err;
 	EXPECT_TRUE(r.out.starts_with("1.." + std::to_string(n) + "\n# ran on Linux ")) << r.out;
 	EXPECT_NE(r.out.find(" on " + user + "@127.0.0.1 over ssh, "), std::string::npos) << r.out;
 	EXPECT_EQ(occurrences(r.out, "\nok "), n) << r.out;
@@ -168,7 +168,7 @@ TEST_F(Ssh, UnreachableOrRefusedCannotBeArrangedWithSshsMessage)
 		std::vector<std::string> args = c.args;
 		args.insert(args.end(), {"--only", "raiseprint", "--tap"});
 		run_result r = suite(args);
-		EXPECT_TRUE(r.exited && r.code == 3) << describe(r) << r.out << r.err;
+		EXPECT_STATUS(r, 3) << r.out << r.err;
 		EXPECT_TRUE(r.out.starts_with(
 		        "1..1\nok 1 - raiseprint # SKIP could not arrange: the suite did not start "
 		        "on " +
@@ -215,7 +215,7 @@ TEST_F(Ssh, StoppedRunLeavesNoFolderAndNoProcessThere)
 	kill(runner, SIGTERM);
 	int status;
 	waitpid(runner, &status, 0);
-	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+	EXPECT_STATUS(status, 128 + SIGTERM);
 	for (int i = 0; i < 100 && entries() > 0; i++)
 		usleep(50000);
 	EXPECT_EQ(entries(), 0) << "the remote folder stayed";

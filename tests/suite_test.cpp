@@ -112,7 +112,7 @@ protected:
 TEST(Suite, PassesOnTheRealProbesInAboutFiveSeconds)
 {
 	run_result r = suite({}, true);
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out << r.err;
+	EXPECT_STATUS(r, 0) << r.out << r.err;
 	// The three 5-second probes run side by side: one after another
 	// would take at least 15 s.
 	EXPECT_LT(r.seconds, 13);
@@ -153,7 +153,7 @@ TEST(Suite, PassesOnTheRealProbesInAboutFiveSeconds)
 TEST(Suite, TapHasAPlanAndOneResultPerScenarioInOrder)
 {
 	run_result r = suite({"--tap"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	int plan;
 	std::vector<tap_result> results = parse_tap(r.out, &plan);
 	EXPECT_EQ(plan, 12);
@@ -173,7 +173,7 @@ TEST(Suite, TapHasAPlanAndOneResultPerScenarioInOrder)
 TEST(Suite, OnlyRunsTheChosenProbes)
 {
 	run_result r = suite({"--tap", "--only", "splitcount,ductread"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 0) << r.out;
 	int plan;
 	std::vector<tap_result> results = parse_tap(r.out, &plan);
 	EXPECT_EQ(plan, 4);
@@ -189,7 +189,7 @@ TEST(Suite, OnlyRunsTheChosenProbes)
 TEST_F(SuiteLauncher, DroppedBlankBeforeNewlineIsNamed)
 {
 	run_result r = suite({"--dir", dir + "/dropblank", "--only", "ductopen,raiseprint"});
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 1) << r.out;
 	EXPECT_NE(r.out.find("   verdict: BROKEN: stdout line 1: expected \"<cage 01> ret: 0 "
 	                     "\\n\" (main), got \"<cage 01> ret: 0\\n\""),
 	          std::string::npos)
@@ -206,7 +206,7 @@ TEST_F(SuiteLauncher, WrongLineFailsInTapWithTheLineShown)
 {
 	run_result r = suite(
 	        {"--tap", "--launcher", launcher("wrongline"), "--only", "raiseprint,selfreport"});
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 1) << r.out;
 	int plan;
 	std::vector<tap_result> results = parse_tap(r.out, &plan);
 	EXPECT_EQ(plan, 2);
@@ -228,7 +228,7 @@ TEST_F(SuiteLauncher, WrongLineFailsInTapWithTheLineShown)
 TEST_F(SuiteLauncher, ThatFailsBreaksTheStatus)
 {
 	run_result r = suite({"--launcher", launcher("exit3"), "--only", "tickspan"});
-	EXPECT_TRUE(r.exited && r.code == 1) << describe(r) << "\n" << r.out;
+	EXPECT_STATUS(r, 1) << r.out;
 	EXPECT_NE(r.out.find("verdict: BROKEN: status: expected exit 0, got exit 3"),
 	          std::string::npos)
 	        << r.out;
@@ -239,7 +239,7 @@ TEST_F(SuiteLauncher, ThatFailsBreaksTheStatus)
 TEST(Suite, UsageErrorsExitWithTwoAndSayWhyTouchingNoReportFile)
 {
 	run_result r = suite({"--help"});
-	EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
+	EXPECT_STATUS(r, 0);
 	for (const char *option : {"--launcher", "--only", "--dir", "--tap", "--json"})
 		EXPECT_NE(r.out.find(option), std::string::npos) << option;
 
@@ -265,7 +265,7 @@ TEST(Suite, UsageErrorsExitWithTwoAndSayWhyTouchingNoReportFile)
 		std::vector<std::string> args = {"--junit", junit, "--json", json};
 		args.insert(args.end(), c.args.begin(), c.args.end());
 		r = suite(args);
-		EXPECT_TRUE(r.exited && r.code == 2) << c.says << ": " << describe(r);
+		EXPECT_STATUS(r, 2) << c.says;
 		EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
 		EXPECT_EQ(r.out, "") << c.says;
 		EXPECT_EQ(slurp(junit), "old junit") << c.says;
