@@ -25,7 +25,7 @@ namespace
 // rather than as the program's own exit.
 [[noreturn]] void die(observer &w, child_step step, long a = 0, long b = 0)
 {
-	observe_failed(w, step, errno, a, b);
+	send_failure(w.link, step, errno, a, b);
 	_exit(127);
 }
 
@@ -309,7 +309,7 @@ bool set_up(running &x)
 		x.r.setup = x.obs.setup;
 		return false;
 	}
-	x.keep = {x.obs.child};  // closed by exec
+	x.keep = {x.obs.link.child};  // closed by exec
 	for (auto [target, source] : o.fds)
 		x.keep.push_back(target);
 	std::sort(x.keep.begin(), x.keep.end());

@@ -22,7 +22,7 @@ template <class R, class F>
 void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, observed>
 {
 	auto &[asked, watching, why_not, ran, pid, fd_open, calls, fds_first, fds_exit, children,
-	       forked, cpu, hz] = r;
+	       forked, cpu, hz, pipes] = r;
 	f("asked", asked);
 	f("watching", watching);
 	f("why not", why_not);
@@ -36,6 +36,7 @@ void each_field(R &r, F &&f) requires std::is_same_v<std::remove_const_t<R>, obs
 	f("forked", forked);
 	f("cpu ticks", cpu);
 	f("ticks per second", hz);
+	f("pipes at exit", pipes);
 }
 
 template <class R, class F>
