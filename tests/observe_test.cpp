@@ -213,10 +213,17 @@ protected:
 		       "exec bash -c 'ulimit -Sn $(ulimit -Hn); exec \"$0\" 9001</dev/null' "
 		       "\"$1\"\n");
 		script("fails", "exit 1\n");
+		script("noimage", "echo 'Error: localhost/no-such-image: image not known' >&2\n"
+		                  "exit 125\n");
 		script("canned",
 		       "printf 'Starting of the program, start_t = 837\\nGoing to scan a "
 		       "big loop, start_t = 837\\nEnd of the big loop, end_t = 853\\nTotal "
 		       "time taken by CPU: 0\\nExiting of the program...\\n'\n");
+		// A sandbox's kernel: maps the probe's file shared and prints a
+		// transcript of its own.
+		std::ofstream(dir + "/saved") << "powl(3.2, 1.0) = 3.200000\n";
+		script("hosts",
+		       std::string("exec ") + SHAREDMAP + " \"" + dir + "/saved\" \"$1\"\n");
 		// (The child ends once the probe runs: the launcher, not the probe,
 		// has a handler for its SIGCHLD.)
 		script("inherit", "(sleep 1; exit 3) & exec \"$1\"\n");
@@ -316,9 +323,17 @@ TEST_F(Observed, PremiseNotGivenOrProbeNeverRunCannotBeArranged)
 	         "1..1\nok 1 - raiseprint # SKIP could not arrange: the launcher ended without "
 	         "running "
 	         "the probe (exit 1)\n"},
-	        // A saved transcript: the probe never seen, which an ok says.
-	        {"canned", "tickspan", 0,
-	         "1..1\nok 1 - tickspan\n# the probe's process was not seen\n"},
+	        // What a launcher prints without the probe is no transcript.
+	        {"noimage", "raiseprint", 3,
+	         "1..1\nok 1 - raiseprint # SKIP could not arrange: the launcher ended without "
+	         "running the probe (exit 125): Error: localhost/no-such-image: image not known\n"},
+	        {"canned", "tickspan", 3,
+	         "1..1\nok 1 - tickspan # SKIP could not arrange: the launcher ended without "
+	         "running the probe (exit 0)\n"},
+	        // Except from a sandbox's kernel: judged, and an ok says it is unverified.
+	        {"hosts", "raiseprint", 0,
+	         "1..1\nok 1 - raiseprint\n# the probe ran in a sandbox's own kernel, where its "
+	         "process cannot be seen\n"},
 	        // The page's existing child: its pid and status 768 are the contract.
 	        {"inherit", "reapcheck", 0, "1..1\nok 1 - reapcheck\n"},
 	};

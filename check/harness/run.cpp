@@ -255,6 +255,21 @@ std::string premise_failed(const running &x)
 	return "";
 }
 
+// ": " and the last line of text, for a reason; empty when it has none.
+std::string last_line(const std::string &text)
+{
+	std::size_t end = text.find_last_not_of("\r\n");
+	if (end == std::string::npos)
+		return "";
+	std::size_t at = text.rfind('\n', end);
+	at = at == std::string::npos ? 0 : at + 1;
+	std::string line = text.substr(at, std::min<std::size_t>(end + 1 - at, 200));
+	for (char &c : line)
+		if ((unsigned char)c < ' ' || c == 0x7f)
+			c = '?';
+	return ": " + line;
+}
+
 // What the observer's sighting means for the result.
 void settle_sighting(running &x, const sighting &s)
 {
@@ -276,14 +291,13 @@ void settle_sighting(running &x, const sighting &s)
 		          " to the probe";
 	else if (!direct && r.seen.ran)
 		r.setup = premise_failed(x);
-	// No sign of the probe, and nothing printed: it never ran. (What
-	// printed is judged, and an ok then says the probe was not seen: a
-	// sandbox's kernel may run it out of sight.)
-	else if (!direct && s.no_sign && (failed_start || (r.out_total == 0 && r.err_total == 0)))
+	// No sign of the probe: whatever the launcher printed, it never ran
+	// it. (A sandbox's kernel that maps the probe's file is a sign.)
+	else if (!direct && s.no_sign)
 		r.setup = failed_start ? "the launcher could not start the probe (exit " +
 		                                 std::to_string(r.code) + ")"
 		                       : "the launcher ended without running the probe (" +
-		                                 describe(r) + ")";
+		                                 describe(r) + ")" + last_line(r.err);
 	else if (!direct && failed_start && !r.seen.ran && !s.exec_ran &&
 	         (r.seen.watching || r.out.empty()))
 		r.setup = "the launcher could not start the probe (exit " + std::to_string(r.code) +
