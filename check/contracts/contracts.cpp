@@ -1,5 +1,6 @@
 #include "check/contracts/contracts.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -29,45 +30,152 @@ std::string itos(int i)
 	return std::to_string(i);
 }
 
+// Whether the probe's exit_group was seen, where the values it ends with
+// are read; else why not, into unchecked, naming what went unchecked.
+bool exit_seen(const run_result &r, const char *what, std::string &unchecked)
+{
+	if (!r.seen.asked || !r.seen.fds_exit.empty())
+		return r.seen.asked;
+	unchecked = std::string(what) + " not verified: " +
+	            (r.seen.why_not.empty() ? "the probe's end was not seen" : r.seen.why_not);
+	return false;
+}
+
 // The child's pid the parent printed, against the pid of the child seen.
-std::string child_pid(const verdict &v, const run_result &r)
+std::string child_pid(const verdict &v, const run_result &r, std::string &unchecked)
 {
 	auto printed = v.bound.find("child");
-	if (r.seen.forked <= 0 || printed == v.bound.end() ||
-	    printed->second == itos(r.seen.forked))
+	if (printed == v.bound.end() || !exit_seen(r, "the child's pid", unchecked))
+		return "";
+	if (r.seen.forked <= 0) {
+		unchecked = "the child's pid not verified: no child of the probe's that ran "
+		            "its file was seen";
+		return "";
+	}
+	if (printed->second == itos(r.seen.forked))
 		return "";
 	return "the parent printed child pid " + printed->second + ", the child's pid is " +
 	       itos(r.seen.forked);
 }
 
-// The clock readings: both -1 (a failed clock) or neither, in order, and
-// apart by at most the processor time the kernel accounted to the probe.
-std::string clock_readings(const verdict &v, const run_result &r)
+// A split that failed, as the probe tells it.
+std::string split_failed(const run_result &r)
 {
-	auto at = [&](const char *name) {
-		auto b = v.bound.find(name);
-		return b == v.bound.end() ? 0LL : atoll(b->second.c_str());
-	};
-	long long start = at("start"), end = at("end");
+	if (!check_contract(splitcount(true, false), r).ok)
+		return "";
+	return "the probe could not split: fork failed (" + describe(r) + ")";
+}
+
+// What the probe holds as descriptor fd (a printed number) at its end:
+// "pipe:[INODE] read" and such; empty when it is no pipe of its.
+std::string pipe_end(const run_result &r, const std::string &fd)
+{
+	for (const auto &[at, end] : r.seen.pipes)
+		if (itos(at) == fd)
+			return end;
+	return "";
+}
+
+// The descriptors the probe printed, against its pipes as it ends (it
+// never closes them): fd[0] the read end, fd[1] the write end of one pipe.
+std::string pipe_pair(const verdict &v, const run_result &r, std::string &unchecked)
+{
+	auto fd0 = v.bound.find("fd0"), fd1 = v.bound.find("fd1");
+	if (fd0 == v.bound.end() || fd1 == v.bound.end() ||
+	    !exit_seen(r, "fd[0] and fd[1]", unchecked))
+		return "";
+	const std::string *fd[2] = {&fd0->second, &fd1->second};
+	const char *want[2] = {"read", "write"};
+	std::string end[2];
+	for (int i = 0; i < 2; i++) {
+		end[i] = pipe_end(r, *fd[i]);
+		if (end[i].empty())
+			return "fd[" + itos(i) + "] " + *fd[i] + " is not a pipe the probe holds";
+	}
+	auto pipe_of = [](const std::string &e) { return e.substr(0, e.find(' ')); };
+	if (pipe_of(end[0]) != pipe_of(end[1]))
+		return "fd[0] " + *fd[0] + " and fd[1] " + *fd[1] +
+		       " are not the two ends of one pipe";
+	for (int i = 0; i < 2; i++) {
+		std::string mode = end[i].substr(end[i].find(' ') + 1);
+		if (mode != want[i])
+			return "fd[" + itos(i) + "] " + *fd[i] + " is not the " + want[i] +
+			       " end of the pipe: it is the " + mode + " end";
+	}
+	return "";
+}
+
+// The text the pattern bound to name; empty when none.
+std::string bound_text(const verdict &v, const char *name)
+{
+	auto b = v.bound.find(name);
+	return b == v.bound.end() ? "" : b->second;
+}
+
+// A clock reading the probe printed, into *x; false when it is no number
+// of a clock_t's range.
+bool reading(const verdict &v, const char *name, long long *x)
+{
+	std::string text = bound_text(v, name);
+	errno = 0;
+	char *end;
+	*x = strtoll(text.c_str(), &end, 10);
+	return errno == 0 && *end == 0 && end != text.c_str();
+}
+
+// Whether ticks of clock() (a million a second) are more processor time
+// than the kernel accounted to the probe, with a clock tick of room for
+// each of utime and stime, which it cuts short to whole ticks. Exact: no
+// product overflows.
+bool past_accounted(long long ticks, const run_result &r)
+{
+	const __int128 per_second = 1000000;
+	return (__int128)ticks * r.seen.hz > ((__int128)r.seen.cpu + 2) * per_second;
+}
+
+// The clock readings: both -1 (a failed clock) or neither, never below
+// zero, in order, each and their difference at most the processor time
+// the kernel accounted to the probe.
+std::string clock_readings(const verdict &v, const run_result &r, std::string &unchecked)
+{
+	long long start, end;
+	if (!v.bound.contains("start"))  // the failed clock's form, all -1
+		return "";
+	if (!reading(v, "start", &start) || !reading(v, "end", &end))
+		return "start_t = " + bound_text(v, "start") + ", end_t = " + bound_text(v, "end") +
+		       ": a reading beyond a clock_t's range";
 	std::string both =
 	        "start_t = " + std::to_string(start) + ", end_t = " + std::to_string(end);
 	if ((start == -1) != (end == -1))
 		return both + ": a clock that fails reads -1 every time";
 	if (start == -1)
 		return "";
+	if (start < 0 || end < 0)
+		return both + ": processor time is never below zero";
 	if (end < start)
 		return "the clock went backwards: " + both;
-	// utime and stime are each whole ticks, cut short: one tick each.
-	const long long per_second = 1000000;  // the page's ticks of clock()
-	if (r.seen.cpu < 0 || r.seen.hz <= 0 ||
-	    (end - start) * r.seen.hz <= (r.seen.cpu + 2) * per_second)
+	if (!exit_seen(r, "start_t and end_t", unchecked))
 		return "";
-	char text[160];
-	snprintf(text, sizeof text,
-	         "the clock ran faster than the probe: end_t - start_t = %lld (%.6f s), the "
-	         "kernel accounted %.2f s of processor time to the probe",
-	         end - start, (double)(end - start) / per_second,
-	         (double)r.seen.cpu / (double)r.seen.hz);
+	if (r.seen.cpu < 0 || r.seen.hz <= 0) {
+		unchecked = "start_t and end_t not verified: the probe's processor time could not "
+		            "be read";
+		return "";
+	}
+	double accounted = (double)r.seen.cpu / (double)r.seen.hz;
+	char text[200];
+	if (past_accounted(end - start, r))
+		snprintf(
+		        text, sizeof text,
+		        "the clock ran faster than the probe: end_t - start_t = %lld (%.6f s), the "
+		        "kernel accounted %.2f s of processor time to the probe",
+		        end - start, (double)(end - start) / 1e6, accounted);
+	else if (past_accounted(end, r))  // start is no more than end
+		snprintf(text, sizeof text,
+		         "the clock read more than the probe's processor time: %s, the kernel "
+		         "accounted %.2f s to the probe",
+		         both.c_str(), accounted);
+	else
+		return "";
 	return text;
 }
 
@@ -145,9 +253,11 @@ contract ductopen(bool piped)
 		return prints({{"main",
 		                {"<cage 01> ret: -1 \n", "<cage 01> fd[0]: 0 \n",
 		                 "<cage 01> fd[1]: 1 \n"}}});
-	return prints({{"main",
-	                {"<cage 01> ret: 0 \n", "<cage 01> fd[0]: {fd0=int} \n",
-	                 "<cage 01> fd[1]: {fd1=int} \n"}}});
+	contract c = prints({{"main",
+	                      {"<cage 01> ret: 0 \n", "<cage 01> fd[0]: {fd0=int} \n",
+	                       "<cage 01> fd[1]: {fd1=int} \n"}}});
+	c.values = pipe_pair;
+	return c;
 }
 
 contract ductread(const std::string &text, bool failed)
@@ -185,6 +295,7 @@ contract splitcount(bool tty, bool forked)
 		c = prints({parent, child});
 	}
 	c.values = child_pid;
+	c.own_failure = split_failed;
 	return c;
 }
 
@@ -226,7 +337,9 @@ verdict check_contract(const contract &given, const run_result &r)
 	const contract &c = given.variant ? given.variant(given, r) : given;
 	verdict v;
 	if (!r.exited || r.code != c.code) {
-		v.why = "status: expected exit " + itos(c.code) + ", got " + describe(r);
+		v.why = c.own_failure ? c.own_failure(r) : "";
+		if (v.why.empty())
+			v.why = "status: expected exit " + itos(c.code) + ", got " + describe(r);
 		return v;
 	}
 	if (c.min_seconds > 0 && r.seconds < c.min_seconds)
@@ -264,13 +377,16 @@ verdict check_contract(const contract &given, const run_result &r)
 		return e;
 	}
 	v = match(out, r.out, bound);
+	std::string unchecked;
 	if (!v.ok)
 		v.why = "stdout " + v.why;
-	else if (c.values && !(v.why = c.values(v, r)).empty())
+	else if (c.values && !(v.why = c.values(v, r, unchecked)).empty())
 		v.ok = false;
 	else if (!unverified.empty())
 		v.why = "pid not verified: " + unverified;
 	else if (r.seen.asked && !r.seen.ran && r.seen.pid <= 0)
 		v.why = r.seen.watching ? r.seen.why_not : "not observed: " + r.seen.why_not;
+	else
+		v.why = unchecked;
 	return v;
 }
