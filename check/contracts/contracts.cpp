@@ -332,45 +332,63 @@ contract raiseprint()
 	return prints({{"main", {"powl(3.2, 1.0) = 3.200000\n"}}});
 }
 
+namespace
+{
+
+// Why r's status or running time breaks c; empty when neither does.
+std::string ended_wrong(const contract &c, const run_result &r)
+{
+	if (!r.exited || r.code != c.code) {
+		std::string why = c.own_failure ? c.own_failure(r) : "";
+		return why.empty()
+		               ? "status: expected exit " + itos(c.code) + ", got " + describe(r)
+		               : why;
+	}
+	if (c.min_seconds > 0 && r.seconds < c.min_seconds)
+		return "ended after " + std::to_string(r.seconds) + " s, expected at least " +
+		       std::to_string(c.min_seconds);
+	// The runner's own stop may have held the child at the observer's
+	// filter, and a busy machine may have held it from a processor.
+	if (c.max_seconds > 0 && r.seconds > c.max_seconds + r.stalled + r.waited)
+		return "ended after " + std::to_string(r.seconds) + " s, expected at most " +
+		       std::to_string(c.max_seconds);
+	return "";
+}
+
+// The pid the probe must print, bound: the one its process was seen to
+// have, or the child's when run() was not asked to look. When it is not
+// known, the pid lines of out and err are checked for their form only,
+// and the reason comes back.
+std::string bind_pid(const run_result &r, std::vector<source> &out, std::vector<source> &err,
+                     std::map<std::string, std::string> &bound)
+{
+	if (!r.seen.asked || r.seen.pid > 0) {
+		bound["pid"] = itos(r.seen.asked ? r.seen.pid : r.pid);
+		return "";
+	}
+	std::string unverified;
+	for (auto *list : {&out, &err})
+		for (source &s : *list)
+			for (std::string &call : s.calls)
+				for (std::size_t at;
+				     (at = call.find("{=pid}")) != std::string::npos;) {
+					call.replace(at, 6, "{pid=int}");
+					unverified = r.seen.why_not;
+				}
+	return unverified;
+}
+
+}  // namespace
+
 verdict check_contract(const contract &given, const run_result &r)
 {
 	const contract &c = given.variant ? given.variant(given, r) : given;
 	verdict v;
-	if (!r.exited || r.code != c.code) {
-		v.why = c.own_failure ? c.own_failure(r) : "";
-		if (v.why.empty())
-			v.why = "status: expected exit " + itos(c.code) + ", got " + describe(r);
+	if (!(v.why = ended_wrong(c, r)).empty())
 		return v;
-	}
-	if (c.min_seconds > 0 && r.seconds < c.min_seconds)
-		v.why = "ended after " + std::to_string(r.seconds) + " s, expected at least " +
-		        std::to_string(c.min_seconds);
-	// The runner's own stop may have held the child at the observer's
-	// filter, and a busy machine may have held it from a processor.
-	if (c.max_seconds > 0 && r.seconds > c.max_seconds + r.stalled + r.waited)
-		v.why = "ended after " + std::to_string(r.seconds) + " s, expected at most " +
-		        std::to_string(c.max_seconds);
-	if (!v.why.empty())
-		return v;
-	// The pid the probe must print: the one its process was seen to have,
-	// or the child's when run() was not asked to look. When it is not
-	// known, the pid lines are checked for their form only.
 	std::map<std::string, std::string> bound;
-	std::string unverified;
 	std::vector<source> out = c.out, err = c.err;
-	auto form_only = [&](std::string &call) {
-		for (std::size_t at; (at = call.find("{=pid}")) != std::string::npos;) {
-			call.replace(at, 6, "{pid=int}");
-			unverified = r.seen.why_not;
-		}
-	};
-	if (!r.seen.asked || r.seen.pid > 0)
-		bound["pid"] = itos(r.seen.asked ? r.seen.pid : r.pid);
-	else
-		for (auto *list : {&out, &err})
-			for (source &s : *list)
-				for (std::string &call : s.calls)
-					form_only(call);
+	std::string unverified = bind_pid(r, out, err, bound);
 	verdict e = match(err, r.err, bound);
 	if (!e.ok) {
 		e.why = "stderr " + e.why;

@@ -57,7 +57,7 @@ void build_filter(observer &w, int fd)
 
 // A caller's exit_group: the status of a child some probe process waits
 // for.
-void exiting(observer &w, pid_t tid, unsigned long code)
+void child_exited(observer &w, pid_t tid, unsigned long code)
 {
 	for (observer::process &p : w.probes)
 		for (offspring &c : p.children)
@@ -193,7 +193,7 @@ void look_getpid(observer &w, const seccomp_notif &req)
 // it ends.
 void look_exit_group(observer &w, const seccomp_notif &req)
 {
-	exiting(w, (pid_t)req.pid, req.data.args[0]);
+	child_exited(w, (pid_t)req.pid, req.data.args[0]);
 	caller c;
 	if (!as_probe(w, req, c))
 		return;

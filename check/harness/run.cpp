@@ -64,9 +64,32 @@ struct start {
 	observer *w;
 };
 
+// In the child: the chosen descriptors in place, with room for the
+// highest target: the hard limit too where we may raise it
+// (CAP_SYS_RESOURCE), as far as the kernel allows.
+void place_fds(const run_opts &o, observer &w)
+{
+	int top = -1;
+	for (auto [target, source] : o.fds)
+		top = std::max(top, target);
+	rlimit nofile;
+	getrlimit(RLIMIT_NOFILE, &nofile);
+	if (top >= 0 && nofile.rlim_cur <= (rlim_t)top) {
+		rlimit want = nofile;
+		if (want.rlim_max <= (rlim_t)top)
+			want.rlim_max = w.nr_open;
+		want.rlim_cur = want.rlim_max;
+		if (setrlimit(RLIMIT_NOFILE, &want) != 0)
+			die(w, step_fd_limit, top, (long)nofile.rlim_max);
+	}
+	for (auto [target, source] : o.fds)
+		if (dup2(source, target) < 0)
+			die(w, step_place, target);
+}
+
 // In the keeper's fork, between fork and exec: only async-signal-safe
 // calls, as the process it was forked from has other threads.
-[[noreturn]] void child(void *arg)
+[[noreturn]] void exec_child(void *arg)
 {
 	const start &c = *static_cast<start *>(arg);
 	const run_opts &o = *c.o;
@@ -85,24 +108,7 @@ struct start {
 		die(w, step_redirect);
 	observe_child(w);
 
-	// Room for the highest target: the hard limit too where we may raise
-	// it (CAP_SYS_RESOURCE), as far as the kernel allows.
-	int top = -1;
-	for (auto [target, source] : o.fds)
-		top = std::max(top, target);
-	rlimit nofile;
-	getrlimit(RLIMIT_NOFILE, &nofile);
-	if (top >= 0 && nofile.rlim_cur <= (rlim_t)top) {
-		rlimit want = nofile;
-		if (want.rlim_max <= (rlim_t)top)
-			want.rlim_max = w.nr_open;
-		want.rlim_cur = want.rlim_max;
-		if (setrlimit(RLIMIT_NOFILE, &want) != 0)
-			die(w, step_fd_limit, top, (long)nofile.rlim_max);
-	}
-	for (auto [target, source] : o.fds)
-		if (dup2(source, target) < 0)
-			die(w, step_place, target);
+	place_fds(o, w);
 
 	// The program inherits nothing but 0, 1, 2 and the chosen targets (and
 	// the observer's link, close-on-exec).
@@ -368,7 +374,7 @@ bool start_keeper(running &x)
 	x.t0 = x.started = now_ns();
 	x.keeper = fork_keeper();
 	if (x.keeper == 0)
-		::keep(x.notes[1], self, child, &s);
+		::keep(x.notes[1], self, exec_child, &s);
 	close_all({&x.out[1], &x.err[1], &x.notes[1]});
 	if (x.keeper < 0) {
 		x.r.setup = std::string("fork failed: ") + strerror(errno);
@@ -489,6 +495,19 @@ void tick(running &x, long long polled, int wait)
 		x.waited += std::max(held_back(x.looked, x.keeper, now) - stop, 0LL);
 }
 
+// How long the next poll may wait, in ms: until the next limit, and at
+// most until the next look at the wait for a processor.
+int poll_wait(const running &x, long long now)
+{
+	long long until = x.ending  ? x.kill_at
+	                  : x.ended ? now + std::min(x.linger_end - child_clock(x, now),
+	                                             x.linger_cap - own_clock(x, now))
+	                            : now + std::min(x.deadline - child_clock(x, now),
+	                                             x.cap_at - own_clock(x, now));
+	int wait = (int)std::clamp((until - now) / ms + 1, 1LL, look_within / ms);
+	return x.pidfd < 0 ? std::min(wait, 10) : wait;
+}
+
 // Reads both streams and the keeper's notes until the keeper is gone: then
 // the child and everything it started have ended. The child's end starts
 // the linger; the stop descriptor ends everything as interrupted.
@@ -503,14 +522,7 @@ void watch_child(running &x)
 		read_notes(x);
 		long long now = now_ns();
 		enforce(x, now);
-		long long until = x.ending  ? x.kill_at
-		                  : x.ended ? now + std::min(x.linger_end - child_clock(x, now),
-		                                             x.linger_cap - own_clock(x, now))
-		                            : now + std::min(x.deadline - child_clock(x, now),
-		                                             x.cap_at - own_clock(x, now));
-		int wait = (int)std::clamp((until - now) / ms + 1, 1LL, look_within / ms);
-		if (x.pidfd < 0)
-			wait = std::min(wait, 10);
+		int wait = poll_wait(x, now);
 		pollfd p[p_count] = {
 		        {x.streams[0].open ? x.out[0] : -1, POLLIN, 0},
 		        {x.streams[1].open ? x.err[0] : -1, POLLIN, 0},
