@@ -80,9 +80,8 @@ void look_execve(observer &w, const seccomp_notif &req)
 	pid_t tid = (pid_t)req.pid;
 	std::string path = read_string(tid, req.data.args[0]);
 	std::size_t slash = path.rfind('/');
-	if (path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, w.name) ==
-	            0 &&
-	    waiting(w, req))
+	std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+	if (path.compare(base, std::string::npos, w.name) == 0 && waiting(w, req))
 		w.execs.emplace_back(tid, program_id("/proc/" + std::to_string(tid)));
 }
 
