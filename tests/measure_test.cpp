@@ -47,6 +47,48 @@ TEST(Tickspan, SecondReadingFailingTruncatesTowardZero)
 	EXPECT_NE(r.out.find("\nTotal time taken by CPU: 0\n"), std::string::npos) << r.out;
 }
 
+// Readings a clock could print, however far off, against a probe the
+// kernel accounted 0.01 s to: only the last keeps the contract, and none
+// overflows on the way (UBSan watches the sanitizer builds).
+TEST(Tickspan, ReadingsNearTheLimitsAreJudgedWithoutOverflow)
+{
+	struct {
+		const char *start, *end, *why;
+	} cases[] = {
+	        {"-2", "9223372036854775807", "processor time is never below zero"},
+	        // 2^64 - 11 ticks on from 5, as a signed clock_t prints it.
+	        {"5", "-6", "processor time is never below zero"},
+	        {"20", "9", "the clock went backwards"},
+	        {"0", "9223372036854775807", "the clock ran faster than the probe"},
+	        {"9223372036854775807", "9223372036854775807",
+	         "the clock read more than the probe's processor time"},
+	        {"900000000", "900000000", "the clock read more than the probe's processor time"},
+	        {"0", "99999999999999999999", "a reading beyond a clock_t's range"},
+	        {"-9223372036854775809", "0", "a reading beyond a clock_t's range"},
+	        {"1000", "30000", ""},
+	};
+	for (const auto &c : cases) {
+		run_result r;
+		r.exited = true;
+		r.code = 0;
+		r.out = std::string("Starting of the program, start_t = ") + c.start +
+		        "\nGoing to scan a big loop, start_t = " + c.start +
+		        "\nEnd of the big loop, end_t = " + c.end +
+		        "\nTotal time taken by CPU: 0\nExiting of the program...\n";
+		r.seen.asked = r.seen.watching = r.seen.ran = true;
+		r.seen.pid = 7;
+		r.seen.fds_exit = {{1, "pipe"}};
+		r.seen.cpu = 1;
+		r.seen.hz = 100;
+		verdict v = check_contract(tickspan(), r);
+		EXPECT_EQ(v.ok, !*c.why) << c.start << ", " << c.end << ": " << v.why;
+		EXPECT_NE(v.why.find(c.why), std::string::npos) << c.start << ", " << c.end;
+		if (!*c.why) {
+			EXPECT_EQ(v.why, "");  // verified, not merely unchecked
+		}
+	}
+}
+
 // True when main's machine code jumps back to an earlier address in main:
 // the empty loop is the only loop the function has.
 bool main_loops(const std::string &disassembly)

@@ -125,6 +125,33 @@ TEST(Observer, TakesThePidTheProbeHasInItsOwnNamespace)
 	EXPECT_EQ(v.why, "");
 }
 
+// The values a probe prints are checked where its process was seen, and
+// said to be unverified where the part of it they need was not.
+TEST(Observer, ValuesThatCannotBeCheckedAreSaidToBeUnverified)
+{
+	struct {
+		const char *probe;
+		contract c;
+		void (*blind)(observed &);
+		const char *why;
+	} cases[] = {
+	        {"ductopen", ductopen(), [](observed &s) { s.fds_exit.clear(); },
+	         "fd[0] and fd[1] not verified: the probe's end was not seen"},
+	        {"splitcount", splitcount(false), [](observed &s) { s.forked = -1; },
+	         "the child's pid not verified: no child of the probe's that ran its file was "
+	         "seen"},
+	};
+	for (auto &c : cases) {
+		run_result r = observed_run(c.probe);
+		verdict v = EXPECT_CONTRACT(c.c, r);
+		EXPECT_EQ(v.why, "") << c.probe;
+		c.blind(r.seen);
+		v = check_contract(c.c, r);
+		EXPECT_TRUE(v.ok) << c.probe << ": " << v.why;
+		EXPECT_EQ(v.why, c.why) << c.probe;
+	}
+}
+
 TEST(Observer, TellsWhetherDescriptor9001ReachedTheProbe)
 {
 	run_result r = observed_run("ductread", {}, true);
@@ -213,10 +240,17 @@ protected:
 		       "exec bash -c 'ulimit -Sn $(ulimit -Hn); exec \"$0\" 9001</dev/null' "
 		       "\"$1\"\n");
 		script("fails", "exit 1\n");
+		script("noimage", "echo 'Error: localhost/no-such-image: image not known' >&2\n"
+		                  "exit 125\n");
 		script("canned",
 		       "printf 'Starting of the program, start_t = 837\\nGoing to scan a "
 		       "big loop, start_t = 837\\nEnd of the big loop, end_t = 853\\nTotal "
 		       "time taken by CPU: 0\\nExiting of the program...\\n'\n");
+		// A sandbox's kernel: maps the probe's file shared and prints a
+		// transcript of its own.
+		std::ofstream(dir + "/saved") << "powl(3.2, 1.0) = 3.200000\n";
+		script("hosts",
+		       std::string("exec ") + SHAREDMAP + " \"" + dir + "/saved\" \"$1\"\n");
 		// (The child ends once the probe runs: the launcher, not the probe,
 		// has a handler for its SIGCHLD.)
 		script("inherit", "(sleep 1; exit 3) & exec \"$1\"\n");
@@ -316,9 +350,17 @@ TEST_F(Observed, PremiseNotGivenOrProbeNeverRunCannotBeArranged)
 	         "1..1\nok 1 - raiseprint # SKIP could not arrange: the launcher ended without "
 	         "running "
 	         "the probe (exit 1)\n"},
-	        // A saved transcript: the probe never seen, which an unverified ok says.
-	        {"canned", "tickspan", 0,
-	         "1..1\nok 1 - tickspan # unverified: the probe's process was not seen\n"},
+	        // What a launcher prints without the probe is no transcript.
+	        {"noimage", "raiseprint", 3,
+	         "1..1\nok 1 - raiseprint # SKIP could not arrange: the launcher ended without "
+	         "running the probe (exit 125): Error: localhost/no-such-image: image not known\n"},
+	        {"canned", "tickspan", 3,
+	         "1..1\nok 1 - tickspan # SKIP could not arrange: the launcher ended without "
+	         "running the probe (exit 0)\n"},
+	        // Except from a sandbox's kernel: judged, and an ok says it is unverified.
+	        {"hosts", "raiseprint", 0,
+	         "1..1\nok 1 - raiseprint # unverified: the probe ran in a sandbox's own kernel, "
+	         "where its process cannot be seen\n"},
 	        // The page's existing child: its pid and status 768 are the contract.
 	        {"inherit", "reapcheck", 0, "1..1\nok 1 - reapcheck\n"},
 	};
@@ -355,25 +397,37 @@ TEST_F(Observed, ValuesThePlatformReportsAreCheckedAgainstWhatTheRunnerSaw)
 	        << r.out;
 
 	struct {
-		const char *fault;
+		const char *fault, *only;
 		int status;
 		const char *says;
 	} cases[] = {
-	        {"FAULT_CLOCK_READS=900000,100", 1,
+	        {"FAULT_CLOCK_READS=900000,100", "tickspan", 1,
 	         "\nnot ok 1 - tickspan\n# the clock went backwards: start_t = 900000, end_t = 100 "
 	         "("},
-	        {"FAULT_CLOCK_READS=100,900100", 1,
+	        {"FAULT_CLOCK_READS=100,900100", "tickspan", 1,
 	         "\nnot ok 1 - tickspan\n# the clock ran faster than the probe: end_t - start_t = "
 	         "900000 (0.900000 s), the kernel accounted 0."},
-	        {"FAULT_CLOCK_READS=-1,500", 1,
+	        {"FAULT_CLOCK_READS=-1,500", "tickspan", 1,
 	         "\nnot ok 1 - tickspan\n# start_t = -1, end_t = 500: a clock that fails reads -1 "
 	         "every time ("},
-	        {"FAULT_CLOCK=1,2", 0, "\nok 1 - tickspan\n"},
+	        {"FAULT_CLOCK_READS=900000000,900000000", "tickspan", 1,
+	         "\nnot ok 1 - tickspan\n# the clock read more than the probe's processor time: "
+	         "start_t = 900000000, end_t = 900000000, the kernel accounted 0."},
+	        {"FAULT_CLOCK=1,2", "tickspan", 0, "\nok 1 - tickspan\n"},
+	        {"FAULT_PIPE_SWAP=1", "ductopen", 1,
+	         "\nnot ok 1 - ductopen\n# fd[0] 4 is not the read end of the pipe: it is the "
+	         "write end ("},
+	        {"FAULT_PIPE_FDS=40,41", "ductopen", 1,
+	         "\nnot ok 1 - ductopen\n# fd[0] 40 is not a pipe the probe holds ("},
+	        {"FAULT_FORK=1", "splitcount", 1,
+	         "\nnot ok 1 - splitcount\n# the probe could not split: fork failed (exit 1) ("},
 	};
 	// The clock backwards, faster than the probe, failing at one reading
-	// only; and failing at every one, as the page allows.
+	// only, reading more than the probe used; and failing at every one, as
+	// the page allows. The pipe's ends swapped, or never opened; the split
+	// failed.
 	for (const auto &c : cases) {
-		r = suite({"--tap", "--launcher", lying(c.fault), "--only", "tickspan"});
+		r = suite({"--tap", "--launcher", lying(c.fault), "--only", c.only});
 		EXPECT_STATUS(r, c.status) << c.fault;
 		EXPECT_NE(r.out.find(c.says), std::string::npos) << c.fault << ":\n" << r.out;
 	}

@@ -1,7 +1,7 @@
 // The runner's small readers, called directly: the splitting of a
 // launcher's words, and what a console's last lines say of a machine that
 // did not get as far as the suite.
-#include "suite/away/link.h"
+#include "suite/away/hand_on.h"
 #include "suite/plan/options.h"
 #include "suite/text.h"
 

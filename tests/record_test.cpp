@@ -54,7 +54,8 @@ run_result distinctive()
 	          {{7, 768}, {8, -1}},
 	          3,
 	          12,
-	          100};
+	          100,
+	          {{3, "pipe:[4242] read"}, {4, "pipe:[4242] write"}}};
 	r.waited = 14.25;
 	r.busy = "the machine was too busy: 14.2 s of 20.0 s waiting for a processor";
 	return r;

@@ -1,4 +1,5 @@
 #include "check/contracts/contracts.h"
+#include "check/contracts/values.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,48 +28,6 @@ contract prints(std::vector<source> out, int code = 0)
 std::string itos(int i)
 {
 	return std::to_string(i);
-}
-
-// The child's pid the parent printed, against the pid of the child seen.
-std::string child_pid(const verdict &v, const run_result &r)
-{
-	auto printed = v.bound.find("child");
-	if (r.seen.forked <= 0 || printed == v.bound.end() ||
-	    printed->second == itos(r.seen.forked))
-		return "";
-	return "the parent printed child pid " + printed->second + ", the child's pid is " +
-	       itos(r.seen.forked);
-}
-
-// The clock readings: both -1 (a failed clock) or neither, in order, and
-// apart by at most the processor time the kernel accounted to the probe.
-std::string clock_readings(const verdict &v, const run_result &r)
-{
-	auto at = [&](const char *name) {
-		auto b = v.bound.find(name);
-		return b == v.bound.end() ? 0LL : atoll(b->second.c_str());
-	};
-	long long start = at("start"), end = at("end");
-	std::string both =
-	        "start_t = " + std::to_string(start) + ", end_t = " + std::to_string(end);
-	if ((start == -1) != (end == -1))
-		return both + ": a clock that fails reads -1 every time";
-	if (start == -1)
-		return "";
-	if (end < start)
-		return "the clock went backwards: " + both;
-	// utime and stime are each whole ticks, cut short: one tick each.
-	const long long per_second = 1000000;  // the page's ticks of clock()
-	if (r.seen.cpu < 0 || r.seen.hz <= 0 ||
-	    (end - start) * r.seen.hz <= (r.seen.cpu + 2) * per_second)
-		return "";
-	char text[160];
-	snprintf(text, sizeof text,
-	         "the clock ran faster than the probe: end_t - start_t = %lld (%.6f s), the "
-	         "kernel accounted %.2f s of processor time to the probe",
-	         end - start, (double)(end - start) / per_second,
-	         (double)r.seen.cpu / (double)r.seen.hz);
-	return text;
 }
 
 // The page's transcript for a probe that had children when it waited:
@@ -145,9 +104,11 @@ contract ductopen(bool piped)
 		return prints({{"main",
 		                {"<cage 01> ret: -1 \n", "<cage 01> fd[0]: 0 \n",
 		                 "<cage 01> fd[1]: 1 \n"}}});
-	return prints({{"main",
-	                {"<cage 01> ret: 0 \n", "<cage 01> fd[0]: {fd0=int} \n",
-	                 "<cage 01> fd[1]: {fd1=int} \n"}}});
+	contract c = prints({{"main",
+	                      {"<cage 01> ret: 0 \n", "<cage 01> fd[0]: {fd0=int} \n",
+	                       "<cage 01> fd[1]: {fd1=int} \n"}}});
+	c.values = pipe_pair;
+	return c;
 }
 
 contract ductread(const std::string &text, bool failed)
@@ -185,6 +146,7 @@ contract splitcount(bool tty, bool forked)
 		c = prints({parent, child});
 	}
 	c.values = child_pid;
+	c.own_failure = split_failed;
 	return c;
 }
 
@@ -221,56 +183,79 @@ contract raiseprint()
 	return prints({{"main", {"powl(3.2, 1.0) = 3.200000\n"}}});
 }
 
+namespace
+{
+
+// Why r's status or running time breaks c; empty when neither does.
+std::string ended_wrong(const contract &c, const run_result &r)
+{
+	if (!r.exited || r.code != c.code) {
+		std::string why = c.own_failure ? c.own_failure(r) : "";
+		return why.empty()
+		               ? "status: expected exit " + itos(c.code) + ", got " + describe(r)
+		               : why;
+	}
+	if (c.min_seconds > 0 && r.seconds < c.min_seconds)
+		return "ended after " + std::to_string(r.seconds) + " s, expected at least " +
+		       std::to_string(c.min_seconds);
+	// The runner's own stop may have held the child at the observer's
+	// filter, and a busy machine may have held it from a processor.
+	if (c.max_seconds > 0 && r.seconds > c.max_seconds + r.stalled + r.waited)
+		return "ended after " + std::to_string(r.seconds) + " s, expected at most " +
+		       std::to_string(c.max_seconds);
+	return "";
+}
+
+// The pid the probe must print, bound: the one its process was seen to
+// have, or the child's when run() was not asked to look. When it is not
+// known, the pid lines of out and err are checked for their form only,
+// and the reason comes back.
+std::string bind_pid(const run_result &r, std::vector<source> &out, std::vector<source> &err,
+                     std::map<std::string, std::string> &bound)
+{
+	if (!r.seen.asked || r.seen.pid > 0) {
+		bound["pid"] = itos(r.seen.asked ? r.seen.pid : r.pid);
+		return "";
+	}
+	std::string unverified;
+	for (auto *list : {&out, &err})
+		for (source &s : *list)
+			for (std::string &call : s.calls)
+				for (std::size_t at;
+				     (at = call.find("{=pid}")) != std::string::npos;) {
+					call.replace(at, 6, "{pid=int}");
+					unverified = r.seen.why_not;
+				}
+	return unverified;
+}
+
+}  // namespace
+
 verdict check_contract(const contract &given, const run_result &r)
 {
 	const contract &c = given.variant ? given.variant(given, r) : given;
 	verdict v;
-	if (!r.exited || r.code != c.code) {
-		v.why = "status: expected exit " + itos(c.code) + ", got " + describe(r);
+	if (!(v.why = ended_wrong(c, r)).empty())
 		return v;
-	}
-	if (c.min_seconds > 0 && r.seconds < c.min_seconds)
-		v.why = "ended after " + std::to_string(r.seconds) + " s, expected at least " +
-		        std::to_string(c.min_seconds);
-	// The runner's own stop may have held the child at the observer's
-	// filter, and a busy machine may have held it from a processor.
-	if (c.max_seconds > 0 && r.seconds > c.max_seconds + r.stalled + r.waited)
-		v.why = "ended after " + std::to_string(r.seconds) + " s, expected at most " +
-		        std::to_string(c.max_seconds);
-	if (!v.why.empty())
-		return v;
-	// The pid the probe must print: the one its process was seen to have,
-	// or the child's when run() was not asked to look. When it is not
-	// known, the pid lines are checked for their form only.
 	std::map<std::string, std::string> bound;
-	std::string unverified;
 	std::vector<source> out = c.out, err = c.err;
-	auto form_only = [&](std::string &call) {
-		for (std::size_t at; (at = call.find("{=pid}")) != std::string::npos;) {
-			call.replace(at, 6, "{pid=int}");
-			unverified = r.seen.why_not;
-		}
-	};
-	if (!r.seen.asked || r.seen.pid > 0)
-		bound["pid"] = itos(r.seen.asked ? r.seen.pid : r.pid);
-	else
-		for (auto *list : {&out, &err})
-			for (source &s : *list)
-				for (std::string &call : s.calls)
-					form_only(call);
+	std::string unverified = bind_pid(r, out, err, bound);
 	verdict e = match(err, r.err, bound);
 	if (!e.ok) {
 		e.why = "stderr " + e.why;
 		return e;
 	}
 	v = match(out, r.out, bound);
+	std::string unchecked;
 	if (!v.ok)
 		v.why = "stdout " + v.why;
-	else if (c.values && !(v.why = c.values(v, r)).empty())
+	else if (c.values && !(v.why = c.values(v, r, unchecked)).empty())
 		v.ok = false;
 	else if (!unverified.empty())
 		v.why = "pid not verified: " + unverified;
 	else if (r.seen.asked && !r.seen.ran && r.seen.pid <= 0)
 		v.why = r.seen.watching ? r.seen.why_not : "not observed: " + r.seen.why_not;
+	else
+		v.why = unchecked;
 	return v;
 }

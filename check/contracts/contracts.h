@@ -17,9 +17,14 @@ struct contract {
 	double max_seconds = 0;
 	// What the runner saw of the probe's processes may choose the page's
 	// variant of the contract (reapcheck's existing child), and bounds the
-	// values the transcript bound: the reason they break it, or empty.
+	// values the transcript bound: the reason they break it, or empty, with
+	// unchecked set to why a value could not be checked.
 	contract (*variant)(const contract &c, const run_result &r) = nullptr;
-	std::string (*values)(const verdict &v, const run_result &r) = nullptr;
+	std::string (*values)(const verdict &v, const run_result &r,
+	                      std::string &unchecked) = nullptr;
+	// Where the run broke the contract by the probe's own account (a
+	// failed split), that account for the reason; else empty.
+	std::string (*own_failure)(const run_result &r) = nullptr;
 };
 
 contract ringhand(const char *err1 = nullptr, const char *err2 = nullptr);
@@ -36,8 +41,8 @@ contract raiseprint();
 // checks the values it bound. "pid" is bound to the probe's pid as observed (to
 // the child's when run() was not asked to observe); where it could not be
 // observed, the pid lines are checked for their form and an ok verdict's
-// why says "pid not verified: ...". The names the patterns bind come back
-// in the verdict.
+// why says "pid not verified: ...", as it says why a value went unchecked.
+// The names the patterns bind come back in the verdict.
 verdict check_contract(const contract &c, const run_result &r);
 
 #endif

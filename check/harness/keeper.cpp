@@ -30,6 +30,51 @@ void kill_children(pid_t child)
 	each_child("/proc/thread-self/children", [](pid_t p) { kill(p, SIGKILL); });
 }
 
+// Reaps what has ended, telling run() of each: everything once ending,
+// ending and counting what is left. Exits once nothing is left.
+void reap_ended(int notes, pid_t child, bool ending, int &left)
+{
+	for (;;) {
+		if (ending)
+			kill_children(child);
+		int status;
+		pid_t w = waitpid(-1, &status, ending ? 0 : WNOHANG);
+		if (w == child)
+			tell(notes, note_ended, status, 0, now_ns());
+		else if (w > 0)
+			tell(notes, note_reaped, w, status, now_ns());
+		if (w > 0 && w != child && ending && WIFSIGNALED(status) &&
+		    WTERMSIG(status) == SIGKILL)
+			left++;
+		if (w < 0 && errno == ECHILD) {
+			tell(notes, note_done, left, 0, now_ns());
+			_exit(0);
+		}
+		if (w <= 0 && !ending)
+			return;
+	}
+}
+
+// Waits for signals, all blocked: SIGCHLD to reap, SIGTERM from run() (or
+// from the kernel once run() is gone) to end it all; any other sender's
+// signal is told to run().
+[[noreturn]] void look_after(int notes, pid_t runner, pid_t child)
+{
+	sigset_t all;
+	sigfillset(&all);
+	bool ending = false;
+	int left = 0;
+	for (;;) {
+		siginfo_t si;
+		int sig = sigwaitinfo(&all, &si);
+		if (sig == SIGTERM && (si.si_pid == runner || getppid() != runner))
+			ending = true;
+		else if (sig > 0 && sig != SIGCHLD && si.si_pid != runner)
+			tell(notes, note_signal, sig, si.si_pid, now_ns());
+		reap_ended(notes, child, ending, left);
+	}
+}
+
 // Waits for a child that was sent SIGKILL, at most about a second: one
 // stuck in the kernel must not hold up the caller for ever.
 void reap(pid_t p)
@@ -111,38 +156,7 @@ void keep(int notes, pid_t runner, void (*start)(void *), void *arg)
 	syscall(SYS_close_range, 0, notes - 1, 0);
 	syscall(SYS_close_range, notes + 1, ~0U, 0);
 
-	sigset_t all;
-	sigfillset(&all);
-	bool ending = false;
-	int left = 0;
-	for (;;) {
-		siginfo_t si;
-		int sig = sigwaitinfo(&all, &si);
-		// From run(); or, once it is gone, from the kernel as it left.
-		if (sig == SIGTERM && (si.si_pid == runner || getppid() != runner))
-			ending = true;
-		else if (sig > 0 && sig != SIGCHLD && si.si_pid != runner)
-			tell(notes, note_signal, sig, si.si_pid, now_ns());
-		for (;;) {
-			if (ending)
-				kill_children(child);
-			int status;
-			pid_t w = waitpid(-1, &status, ending ? 0 : WNOHANG);
-			if (w == child)
-				tell(notes, note_ended, status, 0, now_ns());
-			else if (w > 0)
-				tell(notes, note_reaped, w, status, now_ns());
-			if (w > 0 && w != child && ending && WIFSIGNALED(status) &&
-			    WTERMSIG(status) == SIGKILL)
-				left++;
-			if (w < 0 && errno == ECHILD) {
-				tell(notes, note_done, left, 0, now_ns());
-				_exit(0);
-			}
-			if (w <= 0 && !ending)
-				break;
-		}
-	}
+	look_after(notes, runner, child);
 }
 
 int sweep_strays()

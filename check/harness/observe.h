@@ -1,5 +1,4 @@
-// Seeing which process is the probe, whatever starts it, and hearing why a
-// child could not be set up.
+// Seeing which process is the probe, whatever starts it.
 //
 // The child installs a seccomp filter that stops getpid, exit_group,
 // execve and (when asked) read on one descriptor with
@@ -10,6 +9,9 @@
 // NStgid in its /proc status.
 #ifndef CHECK_HARNESS_OBSERVE_H
 #define CHECK_HARNESS_OBSERVE_H
+
+#include "check/harness/channel.h"
+#include "check/harness/proc.h"
 
 #include <linux/filter.h>
 #include <string>
@@ -43,40 +45,18 @@ struct observed {
 	pid_t forked = -1;  // its child that ran the probe's file too, by its pid there
 	long cpu = -1;      // its utime + stime at its exit_group, in ticks of hz
 	long hz = 0;
+	// Its pipe descriptors at its exit_group, as pipe_ends() tells them.
+	std::vector<std::pair<int, std::string>> pipes;
 
 	friend bool operator==(const observed &, const observed &) = default;
 };
 
-// The descriptors observed.fds_first and fds_exit tell of.
-inline constexpr int observed_fds[] = {0, 1, 2, 9001};
-
-// What descriptor fd of the process /proc/PID (or /proc/self) dir names
-// is, as observed tells it; empty when that cannot be read.
-std::string fd_kind(const std::string &dir, int fd);
-
-// What the child could not do before exec.
-enum child_step {
-	step_redirect,  // 0, 1 and 2
-	step_fd_limit,  // the open-file limit for descriptor a; b is the hard limit
-	step_place,     // dup2 onto descriptor a
-	step_limit,     // resource a to value b
-	step_exec,
-};
-
-// A word from the child: the first always comes, with the listener
-// attached when the filter is in place; one more when a later step fails.
-struct child_note {
-	int step = 0;  // -1: the first word; else a child_step
-	int err = 0;
-	long a = 0, b = 0;
-};
-
-// The parent's and the child's ends of their link; the filter, built
-// before fork so the child only installs it.
+// The link to the child; the filter, built before fork so the child only
+// installs it; what the callers of its notifications were seen to be.
 struct observer {
-	int parent = -1, child = -1;  // a socket pair
-	int listener = -1;            // the filter's notifications, in the parent
-	int fd = -1;                  // observe_opts.fd
+	channel link;
+	int listener = -1;  // the filter's notifications, in the parent
+	int fd = -1;        // observe_opts.fd
 	bool install = false;
 	bool no_new_privs = false;  // needed without CAP_SYS_ADMIN
 	rlim_t nr_open = 0;         // the kernel's bound on descriptors
@@ -84,10 +64,6 @@ struct observer {
 	std::string needle;          // " MAJ:MIN INODE " as /proc/PID/maps shows the probe's file
 	std::string why_not;         // why the filter is not in place
 	std::vector<pid_t> threads;  // callers seen to map the probe's file
-	struct offspring {
-		pid_t here, own;  // as process's
-		int status;       // its wait status; -1 until known
-	};
 	struct process {
 		pid_t here = -1, own = -1;  // its pid in our namespace and in its own
 		std::size_t depth = 0;      // how deep that namespace is: NStgid's fields
@@ -96,6 +72,7 @@ struct observer {
 		std::vector<offspring> children;                       // at its getpid
 		std::vector<pid_t> kids;  // its children at its exit_group, in our namespace
 		long cpu = -1;            // utime + stime at its exit_group
+		std::vector<std::pair<int, std::string>> pipes;  // at its exit_group
 	};
 	std::vector<process> probes;
 	std::string name;  // the probe's file name
@@ -138,9 +115,6 @@ bool observe_prepare(observer &w, const observe_opts &o, const std::string &prog
 // In the child, async-signal-safe: installs the filter and hands its
 // listener to the parent, or tells the parent why not.
 void observe_child(observer &w);
-
-// In the child, async-signal-safe: tells the parent what failed.
-void observe_failed(observer &w, child_step step, int err, long a = 0, long b = 0);
 
 // In the parent after fork: waits for the child's first word.
 void observe_started(observer &w);

@@ -1,4 +1,5 @@
 #include "check/harness/run.h"
+#include "check/harness/child.h"
 #include "check/harness/keeper.h"
 #include "check/harness/waits.h"
 
@@ -20,14 +21,6 @@ extern char **environ;
 
 namespace
 {
-
-// Tells run() which step failed and why, to report as a setup failure
-// rather than as the program's own exit.
-[[noreturn]] void die(observer &w, child_step step, long a = 0, long b = 0)
-{
-	observe_failed(w, step, errno, a, b);
-	_exit(127);
-}
 
 // Opens a pseudo-terminal in raw mode, so bytes pass unchanged. On failure
 // *call names the call that failed and errno says why.
@@ -54,75 +47,6 @@ bool open_pty(int *master, int *slave, const char **call)
 	cfmakeraw(&t);
 	tcsetattr(*slave, TCSANOW, &t);
 	return true;
-}
-
-struct start {
-	const run_opts *o;
-	char *const *argv, *const *envp;
-	const std::vector<int> *keep;  // sorted
-	int out, err;
-	observer *w;
-};
-
-// In the keeper's fork, between fork and exec: only async-signal-safe
-// calls, as the process it was forked from has other threads.
-[[noreturn]] void child(void *arg)
-{
-	const start &c = *static_cast<start *>(arg);
-	const run_opts &o = *c.o;
-	observer &w = *c.w;
-	setpgid(0, 0);
-	struct sigaction dfl = {};
-	dfl.sa_handler = SIG_DFL;
-	for (int s = 1; s < NSIG; s++)
-		sigaction(s, &dfl, nullptr);  // nothing ignored that we or our parent ignored
-	sigset_t none;
-	sigemptyset(&none);
-	sigprocmask(SIG_SETMASK, &none, nullptr);
-
-	int in = open("/dev/null", O_RDONLY);
-	if (in < 0 || dup2(in, 0) < 0 || dup2(c.out, 1) < 0 || dup2(c.err, 2) < 0)
-		die(w, step_redirect);
-	observe_child(w);
-
-	// Room for the highest target: the hard limit too where we may raise
-	// it (CAP_SYS_RESOURCE), as far as the kernel allows.
-	int top = -1;
-	for (auto [target, source] : o.fds)
-		top = std::max(top, target);
-	rlimit nofile;
-	getrlimit(RLIMIT_NOFILE, &nofile);
-	if (top >= 0 && nofile.rlim_cur <= (rlim_t)top) {
-		rlimit want = nofile;
-		if (want.rlim_max <= (rlim_t)top)
-			want.rlim_max = w.nr_open;
-		want.rlim_cur = want.rlim_max;
-		if (setrlimit(RLIMIT_NOFILE, &want) != 0)
-			die(w, step_fd_limit, top, (long)nofile.rlim_max);
-	}
-	for (auto [target, source] : o.fds)
-		if (dup2(source, target) < 0)
-			die(w, step_place, target);
-
-	// The program inherits nothing but 0, 1, 2 and the chosen targets (and
-	// the observer's link, close-on-exec).
-	int from = 3;
-	for (int k : *c.keep) {
-		if (k >= from)
-			syscall(SYS_close_range, from, k - 1, 0);
-		from = std::max(from, k + 1);
-	}
-	syscall(SYS_close_range, from, ~0U, 0);
-
-	if (o.in_child)
-		o.in_child();
-	for (auto [resource, value] : o.limits) {
-		rlimit l = {value, value};
-		if (setrlimit(resource, &l) != 0)
-			die(w, step_limit, resource, (long)value);
-	}
-	execve(c.argv[0], c.argv, c.envp);
-	die(w, step_exec);
 }
 
 const char *signal_text(int sig)
@@ -255,6 +179,21 @@ std::string premise_failed(const running &x)
 	return "";
 }
 
+// ": " and the last line of text, for a reason; empty when it has none.
+std::string last_line(const std::string &text)
+{
+	std::size_t end = text.find_last_not_of("\r\n");
+	if (end == std::string::npos)
+		return "";
+	std::size_t at = text.rfind('\n', end);
+	at = at == std::string::npos ? 0 : at + 1;
+	std::string line = text.substr(at, std::min<std::size_t>(end + 1 - at, 200));
+	for (char &c : line)
+		if ((unsigned char)c < ' ' || c == 0x7f)
+			c = '?';
+	return ": " + line;
+}
+
 // What the observer's sighting means for the result.
 void settle_sighting(running &x, const sighting &s)
 {
@@ -276,14 +215,13 @@ void settle_sighting(running &x, const sighting &s)
 		          " to the probe";
 	else if (!direct && r.seen.ran)
 		r.setup = premise_failed(x);
-	// No sign of the probe, and nothing printed: it never ran. (What
-	// printed is judged, and an ok then says the probe was not seen: a
-	// sandbox's kernel may run it out of sight.)
-	else if (!direct && s.no_sign && (failed_start || (r.out_total == 0 && r.err_total == 0)))
+	// No sign of the probe: whatever the launcher printed, it never ran
+	// it. (A sandbox's kernel that maps the probe's file is a sign.)
+	else if (!direct && s.no_sign)
 		r.setup = failed_start ? "the launcher could not start the probe (exit " +
 		                                 std::to_string(r.code) + ")"
 		                       : "the launcher ended without running the probe (" +
-		                                 describe(r) + ")";
+		                                 describe(r) + ")" + last_line(r.err);
 	else if (!direct && failed_start && !r.seen.ran && !s.exec_ran &&
 	         (r.seen.watching || r.out.empty()))
 		r.setup = "the launcher could not start the probe (exit " + std::to_string(r.code) +
@@ -309,7 +247,7 @@ bool set_up(running &x)
 		x.r.setup = x.obs.setup;
 		return false;
 	}
-	x.keep = {x.obs.child};  // closed by exec
+	x.keep = {x.obs.link.child};  // closed by exec
 	for (auto [target, source] : o.fds)
 		x.keep.push_back(target);
 	std::sort(x.keep.begin(), x.keep.end());
@@ -347,14 +285,14 @@ bool set_up(running &x)
 // result, when it cannot.
 bool start_keeper(running &x)
 {
-	start s = {&x.o,    x.argv.data(), x.envp.data(),
-	           &x.keep, x.out[1],      x.o.err_to_out ? x.out[1] : x.err[1],
-	           &x.obs};
+	child_start s = {&x.o,    x.argv.data(), x.envp.data(),
+	                 &x.keep, x.out[1],      x.o.err_to_out ? x.out[1] : x.err[1],
+	                 &x.obs};
 	pid_t self = getpid();
 	x.t0 = x.started = now_ns();
 	x.keeper = fork_keeper();
 	if (x.keeper == 0)
-		::keep(x.notes[1], self, child, &s);
+		::keep(x.notes[1], self, exec_child, &s);
 	close_all({&x.out[1], &x.err[1], &x.notes[1]});
 	if (x.keeper < 0) {
 		x.r.setup = std::string("fork failed: ") + strerror(errno);
@@ -475,6 +413,19 @@ void tick(running &x, long long polled, int wait)
 		x.waited += std::max(held_back(x.looked, x.keeper, now) - stop, 0LL);
 }
 
+// How long the next poll may wait, in ms: until the next limit, and at
+// most until the next look at the wait for a processor.
+int poll_wait(const running &x, long long now)
+{
+	long long until = x.ending  ? x.kill_at
+	                  : x.ended ? now + std::min(x.linger_end - child_clock(x, now),
+	                                             x.linger_cap - own_clock(x, now))
+	                            : now + std::min(x.deadline - child_clock(x, now),
+	                                             x.cap_at - own_clock(x, now));
+	int wait = (int)std::clamp((until - now) / ms + 1, 1LL, look_within / ms);
+	return x.pidfd < 0 ? std::min(wait, 10) : wait;
+}
+
 // Reads both streams and the keeper's notes until the keeper is gone: then
 // the child and everything it started have ended. The child's end starts
 // the linger; the stop descriptor ends everything as interrupted.
@@ -489,14 +440,7 @@ void watch_child(running &x)
 		read_notes(x);
 		long long now = now_ns();
 		enforce(x, now);
-		long long until = x.ending  ? x.kill_at
-		                  : x.ended ? now + std::min(x.linger_end - child_clock(x, now),
-		                                             x.linger_cap - own_clock(x, now))
-		                            : now + std::min(x.deadline - child_clock(x, now),
-		                                             x.cap_at - own_clock(x, now));
-		int wait = (int)std::clamp((until - now) / ms + 1, 1LL, look_within / ms);
-		if (x.pidfd < 0)
-			wait = std::min(wait, 10);
+		int wait = poll_wait(x, now);
 		pollfd p[p_count] = {
 		        {x.streams[0].open ? x.out[0] : -1, POLLIN, 0},
 		        {x.streams[1].open ? x.err[0] : -1, POLLIN, 0},

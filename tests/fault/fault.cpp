@@ -7,9 +7,11 @@
 //   FAULT_MALLOC4         malloc of 4 bytes returns null, errno ENOMEM
 //                         (only 4-byte requests are counted)
 //   FAULT_CLOCK           clock returns -1
-// Two more make calls lie rather than fail:
+// Some make calls lie rather than fail:
 //   FAULT_FORK_OFFSET=N   fork returns the child's pid plus N in the parent
 //   FAULT_CLOCK_READS=A,B clock returns A, then B, then its own readings
+//   FAULT_PIPE_SWAP       pipe returns its two descriptors the other way round
+//   FAULT_PIPE_FDS=A,B    pipe returns 0 with A and B, opening nothing
 //   FAULT_WRITE           the program's own write returns -1, errno EIO
 //                         (stdio writes through an internal call, not counted)
 // FAULT_TRACE_WRITE=path appends a record of each of the program's own write
@@ -30,26 +32,39 @@ extern "C" void *__libc_malloc(size_t);
 namespace
 {
 
-// True when this call, counted in calls, is one that var lists.
-bool failing(const char *var, std::atomic<int> &calls)
+// The nth number var lists, counted from 1, into *value.
+bool listed(const char *var, int n, long *value)
 {
-	const char *list = getenv(var);
-	if (!list)
-		return false;
-	int n = calls.fetch_add(1, std::memory_order_relaxed) + 1;
-	for (const char *p = list; *p;) {
+	const char *p = getenv(var);
+	for (int i = 1; p && *p; i++) {
 		char *end;
 		long v = strtol(p, &end, 10);
 		if (end == p)
 			break;
-		if (v == n)
+		if (i == n) {
+			*value = v;
 			return true;
+		}
 		p = *end == ',' ? end + 1 : end;
 	}
 	return false;
 }
 
-std::atomic<int> creates, forks, pipes, mallocs, clocks, writes;
+// True when this call, counted in calls, is one that var lists.
+bool failing(const char *var, std::atomic<int> &calls)
+{
+	if (!getenv(var))
+		return false;
+	// Relaxed: a count alone, which orders nothing else.
+	int n = calls.fetch_add(1, std::memory_order_relaxed) + 1;
+	long v;
+	for (int i = 1; listed(var, i, &v); i++)
+		if (v == n)
+			return true;
+	return false;
+}
+
+std::atomic<int> creates, forks, pipes, swaps, mallocs, clocks, writes;
 
 decltype(&pthread_create) next_pthread_create;
 decltype(&fork) next_fork;
@@ -120,7 +135,19 @@ int pipe(int fd[2])
 		errno = EMFILE;
 		return -1;
 	}
-	return next_pipe(fd);
+	long a, b;
+	if (listed("FAULT_PIPE_FDS", 1, &a) && listed("FAULT_PIPE_FDS", 2, &b)) {
+		fd[0] = (int)a;
+		fd[1] = (int)b;
+		return 0;
+	}
+	int ret = next_pipe(fd);
+	if (ret == 0 && failing("FAULT_PIPE_SWAP", swaps)) {
+		int read_end = fd[0];
+		fd[0] = fd[1];
+		fd[1] = read_end;
+	}
+	return ret;
 }
 
 void *malloc(size_t n)
@@ -132,31 +159,14 @@ void *malloc(size_t n)
 	return __libc_malloc(n);
 }
 
-// The nth reading FAULT_CLOCK_READS lists, counted from 1, into *value.
-bool canned_reading(int n, clock_t *value)
-{
-	const char *p = getenv("FAULT_CLOCK_READS");
-	for (int i = 1; p && *p; i++) {
-		char *end;
-		long v = strtol(p, &end, 10);
-		if (end == p)
-			break;
-		if (i == n) {
-			*value = (clock_t)v;
-			return true;
-		}
-		p = *end == ',' ? end + 1 : end;
-	}
-	return false;
-}
-
 clock_t clock()
 {
-	// Counted here, as failing() counts only while its variable is set.
+	// Counted here, as failing() counts only while its variable is set;
+	// relaxed, as for failing().
 	static std::atomic<int> reads;
-	clock_t canned;
-	if (canned_reading(reads.fetch_add(1, std::memory_order_relaxed) + 1, &canned))
-		return canned;
+	long canned;
+	if (listed("FAULT_CLOCK_READS", reads.fetch_add(1, std::memory_order_relaxed) + 1, &canned))
+		return (clock_t)canned;
 	if (failing("FAULT_CLOCK", clocks))
 		return (clock_t)-1;
 	return next_clock();
