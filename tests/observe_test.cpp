@@ -1,6 +1,7 @@
 // The observer: run() finds the probe's own process behind any launcher,
 // tells whether descriptor 9001 reached it and why a child could not be
 // set up; probesuite keeps ok, BROKEN and could not arrange apart.
+#include "check/harness/keeper.h"
 #include "tests/runner.h"
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -77,6 +79,42 @@ std::vector<std::string> pid_namespace(std::string *why = nullptr)
 	if (why)
 		*why = errors;
 	return {};
+}
+
+// A keeper whose notes run() has closed ends what it keeps, and itself,
+// rather than telling of each note that met the closed pipe for ever.
+TEST(Keeper, EndsOnceItsNotesAreClosed)
+{
+	int notes[2];
+	ASSERT_EQ(pipe2(notes, O_CLOEXEC), 0);
+	pid_t runner = getpid(), k = fork_keeper();
+	ASSERT_GE(k, 0);
+	if (k == 0) {
+		close(notes[0]);
+		// A grandchild that ends at once, reaped and told of by the keeper.
+		keep(
+		        notes[1], runner,
+		        [](void *) {
+			        execl("/bin/sh", "sh", "-c", "(true &); exec sleep 30",
+			              (char *)nullptr);
+			        _exit(127);
+		        },
+		        nullptr);
+	}
+	close(notes[1]);
+	close(notes[0]);
+	usleep(300000);
+	kill(k, SIGTERM);
+	int status = 0;
+	pid_t w = 0;
+	for (int i = 0; i < 100 && (w = waitpid(k, &status, WNOHANG)) == 0; i++)
+		usleep(50000);
+	if (w == 0) {
+		kill(k, SIGKILL);
+		waitpid(k, &status, 0);
+	}
+	forget_keeper(k);
+	EXPECT_EQ(w, k) << "the keeper was still running 5 s after SIGTERM";
 }
 
 TEST(Observer, FindsTheProbeExecdInPlace)

@@ -67,7 +67,11 @@ void reap_ended(int notes, pid_t child, bool ending, int &left)
 	for (;;) {
 		siginfo_t si;
 		int sig = sigwaitinfo(&all, &si);
-		if (sig == SIGTERM && (si.si_pid == runner || getppid() != runner))
+		// A SIGPIPE of our own: a note met the notes closed, so run() is
+		// done with us. (Told on, it would raise the next one, for ever
+		// ahead of any SIGTERM.)
+		bool unheard = sig == SIGPIPE && si.si_code == SI_USER && si.si_pid == getpid();
+		if (unheard || (sig == SIGTERM && (si.si_pid == runner || getppid() != runner)))
 			ending = true;
 		else if (sig > 0 && sig != SIGCHLD && si.si_pid != runner)
 			tell(notes, note_signal, sig, si.si_pid, now_ns());
