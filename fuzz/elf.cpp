@@ -1,21 +1,15 @@
 // The ELF checks of --dir, --kernel and a launcher, on a file of any bytes.
 #include "suite/record/elf.h"
+#include "fuzz/memfile.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <sys/mman.h>
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-	int fd = memfd_create("elf", MFD_CLOEXEC);
-	if (fd < 0 || write(fd, data, size) != (ssize_t)size) {
-		if (fd >= 0)
-			close(fd);
+	int fd;
+	std::string path = memfile(data, size, fd), why;
+	if (path.empty())
 		return 0;
-	}
-	std::string path = "/proc/self/fd/" + std::to_string(fd), why;
 	platform p;
 	is_static(path, why);
 	is_uml(path);
