@@ -2,6 +2,7 @@
 // reference, and saved records brought together as one.
 #include "suite/matrix.h"
 #include "check/file.h"
+#include "suite/matrix/lava_log.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -56,8 +57,15 @@ matrix compared(const std::vector<std::string> &files)
 		if (!read_file(file, text))
 			bad_usage("cannot read the record " + file + ": " + strerror(errno));
 		matrix one;
-		if (!read_records(text, one, why))
+		bool record = read_records(text, one, why);
+		if (!record && !is_lava_log(text))
 			bad_usage(file + " is no run record: " + std::move(why));
+		std::string json;
+		if (!record && !record_from_log(text, json, why))
+			bad_usage(file + " is " + std::move(why));
+		if (!record && !read_records(json, one, why))
+			bad_usage(file +
+			          " is a LAVA log whose run record is damaged: " + std::move(why));
 		std::string base = file.substr(file.rfind('/') + 1);
 		if (base.ends_with(".json"))
 			base.resize(base.size() - 5);
