@@ -74,9 +74,11 @@ protected:
 		std::string path = bin;
 		if (only.empty())
 			path += ":/usr/bin:/bin";
-		for (const std::string &p : only)
-			EXPECT_EQ(symlink(("/usr/bin/" + p).c_str(), (bin + "/" + p).c_str()), 0)
-			        << p;
+		for (const std::string &p : only) {
+			std::string to = bin;
+			to += "/" + p;
+			EXPECT_EQ(symlink(("/usr/bin/" + p).c_str(), to.c_str()), 0) << p;
+		}
 		run_opts o;
 		o.argv = {"/bin/dash", script, dir};
 		o.argv.insert(o.argv.end(), extra.begin(), extra.end());
@@ -186,9 +188,11 @@ TEST_F(Lava, TheRecordComesBackExactlyFromTheLogAmongKernelMessages)
 			case 1:  // the dispatcher split the line
 				log += logged(line.substr(0, 33)) + logged(line.substr(33));
 				break;
-			case 2:
+			case 2:  // the dispatcher's own line, and one it escaped
 				log += logged(line) +
-				       "{\"dt\": \"x\", \"lvl\": \"debug\", \"msg\": \"ok\"}\n";
+				       "{\"dt\": \"x\", \"lvl\": \"debug\", \"msg\": \"ok\"}\n" +
+				       "{\"dt\": \"x\", \"lvl\": \"target\", \"msg\": "
+				       "\"\\e[0m\\u00e9t\\u00e9\"}\n";
 				break;
 			default:
 				log += logged(line, "- ") + logged("probes# ");
@@ -229,7 +233,7 @@ TEST_F(Lava, CompareOfALogWithoutAWholeRecordIsAUsageErrorNamingTheFile)
 	        {logged_record("13", b64.substr(0, 19), true), "not base64"},
 	        {logged_record("20", b64, true), "has 13 bytes, not the 20"},
 	        {logged_record("13", b64, true), "damaged: no \"platform\""},
-	        {logged_record("8", "bm90IEpTT04=", true), "damaged: not JSON"},  // not JSON
+	        {logged_record("8", "bm90IEpTT04=", true), "damaged: not JSON"},  // "not JSON"
 	};
 	for (const auto &c : cases) {
 		std::string file = dir + "/job.log";
