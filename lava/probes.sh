@@ -29,12 +29,13 @@ report() {
 	fi
 }
 
-# ductread's fed scenario needs descriptor 9001: a test shell's init
-# often leaves a hard limit of 4096, which root may raise. Where it may
-# not, the runner says so in that scenario's reason.
-soft=$(ulimit -n)
-if [ "$soft" != unlimited ] && [ "$soft" -le 9001 ]; then
-	ulimit -n 10000 2>/dev/null || echo "probes.sh: the open-file limit stays at $soft" >&2
+# ductread's fed scenario needs descriptor 9001. The runner raises the
+# soft limit to the hard one itself; a test shell's init often leaves a
+# hard limit of 4096, which root may raise. Where it may not, the runner
+# says so in that scenario's reason.
+hard=$(ulimit -H -n)
+if [ "$hard" != unlimited ] && [ "$hard" -le 9001 ]; then
+	ulimit -n 10000 2>/dev/null || echo "probes.sh: the open-file limit stays at $hard" >&2
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/probes-lava.XXXXXX") || exit 2

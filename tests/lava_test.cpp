@@ -8,6 +8,7 @@
 #include "tests/runner.h"
 
 #include <fstream>
+#include <linux/capability.h>
 
 namespace
 {
@@ -56,13 +57,13 @@ protected:
 	// those named.
 	run_result step(const std::string &json, int status,
 	                const std::vector<std::string> &extra = {},
-	                const std::vector<std::string> &only = {})
+	                const std::vector<std::string> &only = {}, rlim_t files = 0)
 	{
 		given = dir + "/given.json";
 		std::ofstream(given) << json;
 		write_script(dir, "probesuite",
-		             "echo \"$*\" >'" + dir +
-		                     "/args'\n"
+		             "echo \"$*\" >'" + dir + "/args'\nulimit -n >'" + dir +
+		                     "/limit'\n"
 		                     "while [ $# -gt 0 ]; do [ \"$1\" = --json ] && cat '" +
 		                     given +
 		                     "' >\"$2\"; shift; done\n"
@@ -84,6 +85,8 @@ protected:
 		o.argv.insert(o.argv.end(), extra.begin(), extra.end());
 		o.env = {"PATH=" + path, "TMPDIR=" + dir};
 		o.timeout = 30;
+		if (files)
+			o.limits = {{RLIMIT_NOFILE, files}};
 		return run(o);
 	}
 };
@@ -151,6 +154,24 @@ TEST_F(Lava, TheRunsCaseFollowsTheRunnersStatus)
 		EXPECT_TRUE(
 		        reported.back().starts_with("probesuite-run --result " + c.result + " "))
 		        << c.status << ": " << reported.back();
+	}
+}
+
+// Under a hard limit of 4096 open files the runner starts with room for
+// descriptor 9001 where the shell may raise it (CAP_SYS_RESOURCE), and
+// with a note why not elsewhere.
+TEST_F(Lava, TheOpenFileLimitIsRaisedAboveDescriptor9001WhereItMayBe)
+{
+	record r;
+	r.scenarios.push_back(scenario("ductread", outcome::ok, 0.1));
+	run_result got = step(json_record(r), 0, {}, {}, 4096);
+	EXPECT_TRUE(got.exited && got.code == 0) << describe(got) << got.err;
+	if (capable(CAP_SYS_RESOURCE)) {
+		EXPECT_EQ(slurp(dir + "/limit"), "10000\n");
+	} else {
+		EXPECT_EQ(slurp(dir + "/limit"), "4096\n");
+		EXPECT_NE(got.err.find("the open-file limit stays at 4096"), std::string::npos)
+		        << got.err;
 	}
 }
 
