@@ -1,3 +1,5 @@
+// Reading a run's record back from a LAVA dispatcher's log: the console's
+// lines between the markers, unescaped from YAML, kernel messages cut off.
 #include "suite/matrix/lava_log.h"
 
 #include <cstring>
@@ -10,6 +12,7 @@ namespace
 const char begin_marker[] = "probes-record-begin ";
 const char end_marker[] = "probes-record-end";
 const char b64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const char b64_padded[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
 
 // The line with the "- " of a server's log taken off.
 std::string_view entry(std::string_view line)
@@ -207,8 +210,7 @@ bool record_from_log(const std::string &text, std::string &json, std::string &wh
 		std::size_t kernel = kernel_message(line);
 		if (kernel != std::string::npos)
 			line.resize(kernel);
-		if (!line.empty() &&
-		    line.find_first_not_of(std::string(b64) + "=") == std::string::npos)
+		if (!line.empty() && line.find_first_not_of(b64_padded) == std::string::npos)
 			encoded += line;
 	}
 	if (!ended) {
