@@ -58,9 +58,9 @@ t1=$(uptime_now)
 # backslashes and quotes become one byte each first, so that a string
 # ends at the next quote. A line that stays deeper than a scenario's keys
 # (most of a record: each run's details) only has its brackets counted,
-# as a guest's awk may be slow.
+# as a guest's awk may be slow. Bytes, not characters: LC_ALL=C.
 cases() {
-	awk -v reserved="$run_case" '
+	LC_ALL=C awk -v reserved="$run_case" '
 	function folded(s, raw,   out, i, c, n, hex, cp) {
 		out = ""
 		if (raw == "base64")
@@ -175,7 +175,7 @@ cases() {
 				line = substr(line, 2)
 				continue
 			}
-			if (c == "," ) { key = ""; line = substr(line, 2); continue }
+			if (c == ",") { key = ""; line = substr(line, 2); continue }
 			match(line, /^[^]["{}:, \t\r]+/)
 			if (RSTART == 0) { line = substr(line, 2); continue }
 			value(substr(line, 1, RLENGTH))
@@ -184,12 +184,10 @@ cases() {
 	}' "$record"
 }
 
-reported=0
 if [ -s "$record" ]; then
 	cases >"$work/cases" || status=2
 	while read -r result seconds name; do
 		report "$name" --result "$result" --measurement "$seconds" --units seconds
-		reported=$((reported + 1))
 	done <"$work/cases"
 fi
 
