@@ -1,9 +1,37 @@
 // Saved records brought together as one matrix, a column per platform.
 #include "suite/matrix/compare.h"
 #include "check/harness/file.h"
+#include "suite/matrix/lava_log.h"
 
 #include <algorithm>
 #include <set>
+
+namespace
+{
+
+// The record text holds: a saved record, or the last one in a LAVA job's
+// log.
+bool taken(const std::string &file, const std::string &text, matrix &one, std::string &why)
+{
+	if (read_records(text, one, why))
+		return true;
+	if (!is_lava_log(text)) {
+		why = file + " is no run record: " + why;
+		return false;
+	}
+	std::string json;
+	if (!record_from_log(text, json, why)) {
+		why = file + " is " + why;
+		return false;
+	}
+	if (!read_records(json, one, why)) {
+		why = file + " is a LAVA log whose run record is damaged: " + why;
+		return false;
+	}
+	return true;
+}
+
+}  // namespace
 
 bool compared(const std::vector<std::string> &files, matrix &m, std::string &why)
 {
@@ -15,10 +43,8 @@ bool compared(const std::vector<std::string> &files, matrix &m, std::string &why
 			return false;
 		}
 		matrix one;
-		if (!read_records(text, one, why)) {
-			why = file + " is no run record: " + why;
+		if (!taken(file, text, one, why))
 			return false;
-		}
 		text = std::string();  // before the next file's
 		std::string base = file.substr(file.rfind('/') + 1);
 		if (base.ends_with(".json"))
