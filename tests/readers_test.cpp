@@ -261,6 +261,7 @@ bool parsed(std::vector<std::string> words, options &o, std::string &why)
 {
 	words.insert(words.begin(), "probesuite");
 	std::vector<char *> argv;
+	argv.reserve(words.size() + 1);
 	for (std::string &w : words)
 		argv.push_back(w.data());
 	argv.push_back(nullptr);

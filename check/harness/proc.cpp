@@ -251,10 +251,14 @@ std::vector<std::pair<int, std::string>> pipe_ends(const std::string &dir)
 			continue;
 		std::string fd = e->d_name;
 		char target[64];
-		ssize_t k = readlink((dir + "/fd/" + fd).c_str(), target, sizeof target - 1);
+		std::string link = dir + "/fd/";
+		link += fd;
+		ssize_t k = readlink(link.c_str(), target, sizeof target - 1);
 		if (k <= 0 || strncmp(target, "pipe:[", 6) != 0)
 			continue;
-		std::string mode = access_of(dir + "/fdinfo/" + fd);
+		std::string info = dir + "/fdinfo/";
+		info += fd;
+		std::string mode = access_of(info);
 		if (!mode.empty())
 			v.emplace_back(atoi(fd.c_str()), std::string(target, k) + " " + mode);
 	}

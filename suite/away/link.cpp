@@ -88,6 +88,7 @@ bool start_link(away_link &l, std::vector<std::string> args, const plumbing &p,
 		return false;
 	}
 	std::vector<char *> argv;
+	argv.reserve(args.size() + 1);
 	for (std::string &a : args)
 		argv.push_back(a.data());
 	argv.push_back(nullptr);

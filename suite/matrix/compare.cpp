@@ -39,7 +39,7 @@ bool compared(const std::vector<std::string> &files, matrix &m, std::string &why
 	for (const std::string &file : files) {
 		std::string text;
 		if (!read_regular(file, record_limit, false, text, why)) {
-			why = "cannot read the record " + file + ": " + why;
+			why.insert(0, "cannot read the record " + file + ": ");
 			return false;
 		}
 		matrix one;

@@ -27,7 +27,7 @@ std::string from_folder(const std::string &folder, const std::string &path)
 
 // The newest file that pattern matches, by version, in found; pattern
 // itself when it is none.
-bool newest(std::string pattern, std::string &found, std::string &why)
+bool newest(const std::string &pattern, std::string &found, std::string &why)
 {
 	found.clear();
 	if (pattern.find_first_of("*?[") == std::string::npos) {
@@ -75,8 +75,10 @@ bool platform_of(const std::string &l, const std::string &folder, platform_line 
 	options &o = p.o;
 	for (std::string *path : {&o.dir, &o.expect, &o.kernel})
 		*path = from_folder(folder, *path);
-	if (!newest(o.kernel, o.kernel, why))
+	std::string image;
+	if (!newest(o.kernel, image, why))
 		return false;
+	o.kernel = image;
 	if (!o.launcher.empty() && o.launcher[0].find('/') != std::string::npos)
 		o.launcher[0] = from_folder(folder, o.launcher[0]);
 	if (!prepare(o, p.plan, why))
@@ -113,7 +115,7 @@ bool read_platforms(const std::string &file, std::vector<platform_line> &platfor
 			why = "the platform '" + cut(p.name) + "' is named already on line " +
 			      std::to_string(named[p.name]);
 		if (!why.empty()) {
-			why = file + ":" + std::to_string(n) + ": " + why;
+			why.insert(0, file + ":" + std::to_string(n) + ": ");
 			return false;
 		}
 		named[p.name] = n;

@@ -72,7 +72,7 @@ bool read_expectations(const std::string &file, std::vector<scenario> &all, std:
 	std::map<const scenario *, int> first;
 	for (const auto &[n, l] : meant_lines(text))
 		if (!take(l, n, all, first, why)) {
-			why = file + ":" + std::to_string(n) + ": " + why;
+			why.insert(0, file + ":" + std::to_string(n) + ": ");
 			return false;
 		}
 	return true;

@@ -462,11 +462,10 @@ bool parse(int argc, char **argv, options &o, parse_mode mode, std::string &why)
 	optind = 0;               // from the start, should it have read another line
 	int platform_option = 0;  // one that makes a platform, on the command line
 	for (int c; (c = getopt_long(argc, argv, shorts, longs, nullptr)) != -1;) {
-		if (c == '?' || c == ':')
-			why = bad_option(argc, argv);
-		else if (mode == from_platform_line && !makes_platform(c))
+		bool known = c != '?' && c != ':';
+		if (known && mode == from_platform_line && !makes_platform(c))
 			why = option_name(c) + " makes no platform";
-		else if (!take(c, optarg ? optarg : "", o, why) && why.empty())
+		else if (!known || (!take(c, optarg ? optarg : "", o, why) && why.empty()))
 			why = bad_option(argc, argv);
 		if (!why.empty())
 			return false;

@@ -875,7 +875,7 @@ std::string wire_done(const std::string &token)
 // thousand reaped) well within 1 MiB.
 std::size_t wire_line_bound(std::size_t keep)
 {
-	return 2 * 6 * keep + 36 * keep + (1 << 20);
+	return keep * 2 * 6 + keep * 36 + ((std::size_t)1 << 20);
 }
 
 void read_wire(guest_report &g, const char *data, std::size_t n)
