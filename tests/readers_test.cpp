@@ -16,7 +16,6 @@
 
 #include <elf.h>
 #include <fstream>
-#include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -118,9 +117,12 @@ TEST(ReadRecord, EveryTextComesBackAsItWas)
 	EXPECT_EQ(back, m);
 	// A record saved before its runs kept the probe's pipes reads as one
 	// that saw none.
-	std::regex pipes(",\\s*\"pipes at exit\": \\[\\]");
-	std::string old = std::regex_replace(two_scenarios(), pipes, "");
-	ASSERT_EQ(old.find("pipes at exit"), std::string::npos);
+	std::string old = two_scenarios();
+	for (std::size_t at; (at = old.find("\"pipes at exit\": []")) != std::string::npos;) {
+		std::size_t comma = old.rfind(',', at);
+		old.erase(comma, at + 19 - comma);
+	}
+	ASSERT_EQ(old.find("pipes"), std::string::npos);
 	EXPECT_TRUE(read_records(old, back, why)) << why;
 }
 
