@@ -304,16 +304,16 @@ TEST_F(HostileLoad, AHungProbeTimesOutAtItsBoundWhetherItSpinsOrSleeps)
 
 TEST_F(HostileLoad, AProbeHeldFromItsProcessorIsJudgedOnItsOwnTimeOrNotAtAll)
 {
-	// 0.4: a 2 s bound and a hard limit of 8 s. With ten loops beside them
+	// 0.2: a 1 s bound and a hard limit of 4 s. With five loops beside them
 	// on processor 0, a probe that needs about 0.3 s of it (in a process of
-	// its own) takes about 4 s, and one that spins for ever reaches the
+	// its own) takes about 1.5 s, and one that spins for ever reaches the
 	// hard limit.
-	load_processor_0(10);
+	load_processor_0(5);
 	script("raiseprint", "(i=0; while [ $i -lt 200000 ]; do i=$((i+1)); done)\n"
 	                     "echo 'powl(3.2, 1.0) = 3.200000'\n");
 	script("tickspan", spin);
 	run_result r = run(suite({"--only", "raiseprint,tickspan", "--launcher", "taskset -c 0",
-	                          "--time-scale", "0.4"}));
+	                          "--time-scale", "0.2"}));
 	EXPECT_STATUS(r, 3) << r.out;
 	// A script is no image of a process's own: its process is not seen.
 	std::string ok = verdict_of(r.out, "raiseprint");
@@ -324,8 +324,8 @@ TEST_F(HostileLoad, AProbeHeldFromItsProcessorIsJudgedOnItsOwnTimeOrNotAtAll)
 	EXPECT_TRUE(busy.starts_with("could not arrange: the machine was too busy: ")) << busy;
 	EXPECT_NE(busy.find(" s waiting for a processor (timed out after "), std::string::npos)
 	        << busy;
-	EXPECT_GE(timed_out_after(busy), 8.0) << busy;
-	EXPECT_LT(timed_out_after(busy), 10.0) << busy;
+	EXPECT_GE(timed_out_after(busy), 4.0) << busy;
+	EXPECT_LT(timed_out_after(busy), 6.0) << busy;
 }
 
 TEST_F(Hostile, SetupFailuresAreNamedWithTheirErrnoAndJudgeOnlyTheirProbe)
