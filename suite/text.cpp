@@ -1,6 +1,7 @@
 #include "suite/text.h"
 
 #include <cstdio>
+#include <cstring>
 
 std::string fixed(double x, int decimals)
 {
@@ -150,4 +151,52 @@ std::string cut(const std::string &t)
 	while (n > 0 && ((unsigned char)t[n] & 0xc0) == 0x80)
 		n--;
 	return t.substr(0, n) + "\xe2\x80\xa6";  // …
+}
+
+namespace
+{
+
+const char b64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+}  // namespace
+
+std::string base64(const std::string &s)
+{
+	std::string e;
+	for (std::size_t i = 0; i < s.size(); i += 3) {
+		unsigned long v = (unsigned char)s[i] << 16;
+		if (i + 1 < s.size())
+			v |= (unsigned char)s[i + 1] << 8;
+		if (i + 2 < s.size())
+			v |= (unsigned char)s[i + 2];
+		for (std::size_t k = 0; k < 4; k++)
+			e += k <= s.size() - i ? b64[(v >> (18 - 6 * k)) & 63] : '=';
+	}
+	return e;
+}
+
+bool unbase64(const std::string &e, std::string &s)
+{
+	if (e.size() % 4)
+		return false;
+	s.clear();
+	s.reserve(e.size() / 4 * 3);
+	for (std::size_t i = 0; i < e.size(); i += 4) {
+		unsigned long v = 0;
+		int pad = 0;
+		for (std::size_t k = 0; k < 4; k++) {
+			const char *at = e[i + k] ? strchr(b64, e[i + k]) : nullptr;
+			if (e[i + k] == '=' && i + 4 == e.size() && k >= 2)
+				pad++;
+			else if (!at || pad)
+				return false;
+			v = v << 6 | (at ? at - b64 : 0);
+		}
+		s += (char)(v >> 16);
+		if (pad < 2)
+			s += (char)(v >> 8 & 255);
+		if (pad < 1)
+			s += (char)(v & 255);
+	}
+	return true;
 }

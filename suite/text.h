@@ -54,4 +54,9 @@ std::string shell_words(const std::vector<std::string> &words);
 // carriage return at a line's end.
 std::vector<std::pair<int, std::string>> meant_lines(const std::string &text);
 
+// s in base64 (RFC 4648, padded); and back, false for a text that is not
+// base64.
+std::string base64(const std::string &s);
+bool unbase64(const std::string &e, std::string &s);
+
 #endif

@@ -1,6 +1,7 @@
 // Reading a run's record back from a LAVA dispatcher's log: the console's
 // lines between the markers, unescaped from YAML, kernel messages cut off.
 #include "suite/matrix/lava_log.h"
+#include "suite/text.h"
 
 #include <cstring>
 #include <string_view>
@@ -11,7 +12,6 @@ namespace
 
 const char begin_marker[] = "probes-record-begin ";
 const char end_marker[] = "probes-record-end";
-const char b64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 const char b64_padded[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
 
 // The line with the "- " of a server's log taken off.
@@ -128,32 +128,6 @@ std::size_t kernel_message(const std::string &s)
 			return at;
 	}
 	return std::string::npos;
-}
-
-bool unbase64(const std::string &e, std::string &s)
-{
-	if (e.size() % 4)
-		return false;
-	s.clear();
-	s.reserve(e.size() / 4 * 3);
-	for (std::size_t i = 0; i < e.size(); i += 4) {
-		unsigned long v = 0;
-		int pad = 0;
-		for (std::size_t k = 0; k < 4; k++) {
-			const char *at = e[i + k] ? strchr(b64, e[i + k]) : nullptr;
-			if (e[i + k] == '=' && i + 4 == e.size() && k >= 2)
-				pad++;
-			else if (!at || pad)
-				return false;
-			v = v << 6 | (at ? at - b64 : 0);
-		}
-		s += (char)(v >> 16);
-		if (pad < 2)
-			s += (char)(v >> 8 & 255);
-		if (pad < 1)
-			s += (char)(v & 255);
-	}
-	return true;
 }
 
 }  // namespace
