@@ -44,7 +44,7 @@ protected:
 		for (const char *name :
 		     {"probesuite", "ductopen", "ductread", "splitcount", "tickspan"})
 			ASSERT_EQ(symlink(INIT_EXITS, (dir + "/" + name).c_str()), 0) << name;
-		for (const char *mode : {"replay", "longline", "outofrange", "daemon"})
+		for (const char *mode : {"replay", "longline", "outofrange", "daemon", "painted"})
 			ASSERT_EQ(symlink(AWAY_KERNEL, (dir + "/" + mode).c_str()), 0) << mode;
 	}
 
@@ -155,6 +155,17 @@ TEST_F(Away, NothingTheMachineStartedOutlivesIt)
 	ASSERT_GT(daemon, 0);
 	EXPECT_TRUE(kill(daemon, 0) == -1 && errno == ESRCH) << "pid " << daemon << " runs on";
 	EXPECT_TRUE(tmp_empty());
+}
+
+// The guest's words reach the terminal with their control bytes escaped.
+TEST_F(Away, ControlBytesFromTheGuestAreShownEscaped)
+{
+	run_result r = suite("painted", {});
+	EXPECT_STATUS(r, 1) << r.out << r.err;
+	EXPECT_EQ(r.out.find('\033'), std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("# ran on Linux 6.1.0-standin\\x1b[2J\\x1b[31m as user-mode Linux"),
+	          std::string::npos)
+	        << r.out;
 }
 
 // SIGTERM while a long line comes in: the runner ends promptly, as
