@@ -448,10 +448,12 @@ std::string find_program(const std::string &program)
 	return "";
 }
 
+// A usage error may quote a file's or a record's text: its control bytes
+// are shown escaped, as in every report.
 [[noreturn]] void bad_usage(const std::string &why)
 {
-	fprintf(stderr, "probesuite: %s%s\nTry 'probesuite --help'.\n", usage_where.c_str(),
-	        why.c_str());
+	fprintf(stderr, "probesuite: %s%s\nTry 'probesuite --help'.\n",
+	        escaped(usage_where).c_str(), escaped(why).c_str());
 	exit(2);
 }
 
