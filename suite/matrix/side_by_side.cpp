@@ -215,11 +215,9 @@ matrix run_platforms(const std::vector<platform_line> &platforms, int stop_fd)
 		if (started[i])
 			pthread_join(threads[i], nullptr);
 	end_progress();
-	for (std::size_t i = 0; i < jobs.size(); i++) {
+	for (std::size_t i = 0; i < jobs.size(); i++)
 		m.platforms[i].name = platforms[i].name;
-		unlink(jobs[i].json.c_str());
-	}
-	rmdir(dir.c_str());
+	remove_temp_dir(dir);
 	m.seconds = seconds_since(t0);
 	return m;
 }
