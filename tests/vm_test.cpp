@@ -294,12 +294,12 @@ TEST_F(Kernel, StandInsAreJudgedInTheGuestAsHereWithTheTimeScaleGiven)
 	EXPECT_TRUE(has(v, "tickspan broken stdout exceeded # MiB")) << v;
 	EXPECT_TRUE(has(v, "reapcheck broken ")) << v;
 	EXPECT_EQ(schema_says(here), "");
-	// 2 s, give or take the guest's clock and load; unscaled, 5 s.
+	// At least 2 s, and later only by the load; unscaled, at least 5 s.
 	std::size_t at = g.out.find("timed out after ");
 	ASSERT_NE(at, std::string::npos) << g.out.substr(0, 2000);
 	double after = strtod(g.out.c_str() + at + 16, nullptr);
 	EXPECT_GT(after, 1.9) << g.out.substr(at, 100);
-	EXPECT_LT(after, 4) << g.out.substr(at, 100);
+	EXPECT_LT(after, 5) << g.out.substr(at, 100);
 }
 
 // Under qemu, whose results come through a file: the real static probes,
