@@ -313,6 +313,10 @@ void heed(running &x, const note &n)
 	run_result &r = x.r;
 	if (n.kind == note_started) {
 		r.pid = n.a;
+		// The limits count from the child's start: a slow fork (as in a
+		// loaded guest) must not shorten the child's time.
+		x.deadline += n.ns - x.started;
+		x.cap_at += n.ns - x.started;
 		x.started = n.ns;
 	} else if (n.kind == note_failed) {
 		r.setup = std::string("fork failed: ") + strerror(n.a);
