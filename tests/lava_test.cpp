@@ -100,6 +100,8 @@ TEST_F(Lava, EachOutcomeIsACaseWithItsResultAndSecondsUnderAFoldedUniqueName)
 		std::string reported;  // as lava-test-case gets it
 	} cases[] = {
 	        {"ringhand", outcome::ok, 5.25, "ringhand --result pass --measurement 5.25"},
+	        {"selfreport", outcome::unverified, 0.5,
+	         "selfreport --result pass --measurement 0.5"},
 	        {"ductread (9001 holds \"Hello, pipe!\\0\")", outcome::broken, 0.5,
 	         "ductread__9001_holds__Hello__pipe__0__ --result fail --measurement 0.5"},
 	        {"splitcount", outcome::unarranged, 0,
