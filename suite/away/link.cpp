@@ -131,7 +131,7 @@ void read_console(away_link &l)
 		l.console_text.erase(0, l.console_text.size() - 65536);
 }
 
-// What the keeper told: the process's pid, and its end.
+// What the keeper told: the process's end.
 void read_notes(away_link &l)
 {
 	note n[16];
@@ -143,9 +143,7 @@ void read_notes(away_link &l)
 			return;
 		}
 		for (ssize_t i = 0; i < k / (ssize_t)sizeof(note); i++)
-			if (n[i].kind == note_started) {
-				l.pid = n[i].a;
-			} else if (n[i].kind == note_ended || n[i].kind == note_failed) {
+			if (n[i].kind == note_ended || n[i].kind == note_failed) {
 				l.ended = true;
 				l.status = n[i].kind == note_ended ? n[i].a : 127 << 8;
 			}
@@ -288,6 +286,14 @@ void end_link(away_link &l)
 }
 
 }  // namespace
+
+bounds bounds_for(double start, double time_scale)
+{
+	bounds b{start};
+	if (time_scale > 1)
+		b.run *= time_scale;  // the guest's limits are scaled as here
+	return b;
+}
 
 void watch_link(away_link &l, const bounds &b, int stop_fd, const std::string &starting)
 {

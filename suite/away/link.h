@@ -21,7 +21,6 @@
 
 struct away_link {
 	pid_t keeper = -1;  // holds the process and all it starts
-	pid_t pid = -1;     // the process, once the keeper told
 	int notes = -1;     // the keeper's notes
 	int console = -1;   // a pipe from its stdout and stderr, or stderr alone
 	int wire = -1;      // the guest's records: a file the machine writes, or a pipe
@@ -47,6 +46,10 @@ struct away_link {
 struct bounds {
 	double start, run = 240, end = 10;
 };
+
+// The bounds of a guest that is to speak within start seconds and runs
+// its probes with the time scale given.
+bounds bounds_for(double start, double time_scale);
 
 // The plumbing of the process a link starts.
 struct plumbing {

@@ -2,10 +2,6 @@
 #include "suite/record/elf.h"
 #include "suite/text.h"
 
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
-
 void need_static(const std::vector<scenario> &plan, const options &o, const char *where,
                  const char *option)
 {
@@ -22,8 +18,6 @@ void need_static(const std::vector<scenario> &plan, const options &o, const char
 
 void check_away_usage(const std::vector<scenario> &plan, const options &o)
 {
-	if (!o.kernel.empty() && access(o.kernel.c_str(), R_OK) != 0)
-		bad_usage("cannot read the kernel image " + o.kernel + ": " + strerror(errno));
 	if (!o.kernel.empty())
 		need_static(plan, o, "into the guest", "--kernel");
 	if (!o.ssh.empty())

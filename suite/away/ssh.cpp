@@ -107,7 +107,7 @@ double run_over_ssh(const std::vector<scenario> &plan, const options &o, int sto
 	plumbing p;
 	p.feed = p.wire = true;
 	l.gentle = true;
-	bounds b{o.boot_timeout > 0 ? o.boot_timeout : 60};
+	bounds b = bounds_for(o.boot_timeout > 0 ? o.boot_timeout : 60, o.time_scale);
 	if (start_link(l, ssh_command(ssh, o, script(files, args, token)), p, "", why))
 		watch_link(l, b, stop_fd, "starting on " + o.ssh);
 	if (hand_on(plan, l, b, {"on " + o.ssh, "ssh", "ssh"}, why, take, on))

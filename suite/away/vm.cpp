@@ -127,14 +127,13 @@ void boot_guest(booted &m, const std::vector<scenario> &plan, const options &o, 
 		why = "cannot make the initramfs: " + why;
 		return;
 	}
-	if (o.time_scale > 1)
-		m.b.run *= o.time_scale;  // the guest's limits are scaled as here
 	for (const std::string &a : accelerators(o, uml)) {
 		m.l = link_for(plan, token);
 		m.accel = a;
-		m.b.start = o.boot_timeout > 0 ? o.boot_timeout
-		            : a == "KVM"       ? boot_bound_kvm
-		                               : boot_bound_tcg;
+		m.b = bounds_for(o.boot_timeout > 0 ? o.boot_timeout
+		                 : a == "KVM"       ? boot_bound_kvm
+		                                    : boot_bound_tcg,
+		                 o.time_scale);
 		boot(m.l, a, o, initramfs, channel, token, m.b, stop_fd, why);
 		if (m.l.g.ready || m.l.stopped || !why.empty() || !m.l.g.broken.empty())
 			break;
