@@ -121,8 +121,8 @@ struct running {
 	// are on the clock that stands still only for our own stops.
 	long long stopped = 0, waited = 0;
 	waits looked{};
-	long long deadline = 0, linger_end = 0;  // on the child's clock
-	long long cap_at = 0, linger_cap = 0;    // on ours
+	long long linger_end = 0;  // on the child's clock
+	long long linger_cap = 0;  // on ours
 	long long kill_at = 0;
 	// What the probe's stdout, stderr and descriptor 9001 are to be.
 	std::vector<std::pair<int, std::string>> premise{};
@@ -136,6 +136,14 @@ long long child_clock(const running &x, long long now)
 long long own_clock(const running &x, long long now)
 {
 	return now - x.stopped;
+}
+
+// When times the limit has passed since the child started, on either
+// clock. (Until the keeper says it started, since before the keeper's
+// fork: a slow fork, as in a loaded guest, does not shorten its time.)
+long long limit_at(const running &x, int times)
+{
+	return x.started + times * (long long)(x.o.timeout * second);
 }
 
 // The child ended, or was ended, at ns: how long it ran, and how long of
@@ -302,8 +310,6 @@ bool start_keeper(running &x)
 	}
 	observe_started(x.obs);
 	x.pidfd = (int)syscall(SYS_pidfd_open, x.keeper, 0);
-	x.deadline = x.t0 + (long long)(x.o.timeout * second);
-	x.cap_at = x.t0 + cap * (long long)(x.o.timeout * second);
 	x.looked.at = x.t0;
 	return true;
 }
@@ -313,10 +319,6 @@ void heed(running &x, const note &n)
 	run_result &r = x.r;
 	if (n.kind == note_started) {
 		r.pid = n.a;
-		// The limits count from the child's start: a slow fork (as in a
-		// loaded guest) must not shorten the child's time.
-		x.deadline += n.ns - x.started;
-		x.cap_at += n.ns - x.started;
 		x.started = n.ns;
 	} else if (n.kind == note_failed) {
 		r.setup = std::string("fork failed: ") + strerror(n.a);
@@ -359,7 +361,8 @@ void enforce(running &x, long long now)
 	run_result &r = x.r;
 	bool over = r.out_total > x.o.keep || r.err_total > x.o.keep;
 	long long mine = child_clock(x, now), ours = own_clock(x, now);
-	bool late = !x.ended && mine >= x.deadline, capped = !x.ended && ours >= x.cap_at;
+	bool late = !x.ended && mine >= limit_at(x, 1),
+	     capped = !x.ended && ours >= limit_at(x, cap);
 	bool linger_over = x.ended && (mine >= x.linger_end || ours >= x.linger_cap);
 	if (!x.ending && (over || late || capped || linger_over)) {
 		r.timed_out = !x.ended && !over && (late || capped);
@@ -424,8 +427,8 @@ int poll_wait(const running &x, long long now)
 	long long until = x.ending  ? x.kill_at
 	                  : x.ended ? now + std::min(x.linger_end - child_clock(x, now),
 	                                             x.linger_cap - own_clock(x, now))
-	                            : now + std::min(x.deadline - child_clock(x, now),
-	                                             x.cap_at - own_clock(x, now));
+	                            : now + std::min(limit_at(x, 1) - child_clock(x, now),
+	                                             limit_at(x, cap) - own_clock(x, now));
 	int wait = (int)std::clamp((until - now) / ms + 1, 1LL, look_within / ms);
 	return x.pidfd < 0 ? std::min(wait, 10) : wait;
 }
