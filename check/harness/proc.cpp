@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -246,15 +247,15 @@ std::vector<std::pair<int, std::string>> pipe_ends(const std::string &dir)
 	DIR *d = opendir((dir + "/fd").c_str());
 	if (!d)
 		return v;
-	while (dirent *e = readdir(d)) {
-		if (e->d_name[0] == '.' || v.size() >= 64)
+	for (dirent *e; v.size() < 64 && (e = readdir(d));) {
+		if (e->d_name[0] == '.')
 			continue;
 		std::string fd = e->d_name;
 		char target[64];
 		std::string link = dir + "/fd/";
 		link += fd;
 		ssize_t k = readlink(link.c_str(), target, sizeof target - 1);
-		if (k <= 0 || strncmp(target, "pipe:[", 6) != 0)
+		if (k <= 0 || !std::string_view(target, k).starts_with("pipe:["))
 			continue;
 		std::string info = dir + "/fdinfo/";
 		info += fd;
