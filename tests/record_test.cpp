@@ -140,6 +140,11 @@ TEST(RunRecord, WireRefusesWhatTheGuestGotWrong)
 		         r.reaped = {{0, 0}};
 	         },
 	         "\"reaped\" is 0"},
+	        {"reaped none",
+	         [](run_result &r) {
+		         r.reaped = {{-1, 0}};
+	         },
+	         "\"reaped\" is -1"},
 	        {"stdout", [](run_result &r) { r.out.assign((1 << 20) + 1, 'x'); },
 	         "\"stdout\" holds 1048577 bytes"},
 	        {"twice", [](run_result &) {}, "twice", 2},

@@ -128,11 +128,11 @@ std::string range_fault(const run_result &r)
 	if (r.pid == -1 && (r.exited || r.signal || r.timed_out))
 		return quoted("pid") + " is -1, none started, yet the run ended as one that did";
 	for (const auto &[pid, status] : r.reaped)
-		if (pid <= 0)
-			return pid_fault("reaped", pid);
+		if (pid <= 0)  // a child reaped has a pid: -1 is none
+			return quoted("reaped") + " is " + std::to_string(pid) + ", not a pid";
 	for (const auto &[at, t] : r.out_times)
-		if (!time_fault("stdout times", t).empty())
-			return time_fault("stdout times", t);
+		if (std::string why = time_fault("stdout times", t); !why.empty())
+			return why;
 	return "";
 }
 
