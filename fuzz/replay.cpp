@@ -1,33 +1,24 @@
 // Runs a fuzz target once on each file named, or on each file of each
 // folder named: the seed corpus in every build, without libFuzzer.
+#include "check/harness/file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <dirent.h>
 #include <string>
 #include <sys/stat.h>
-#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 static bool replay(const std::string &path)
 {
-	FILE *f = fopen(path.c_str(), "rb");
-	if (!f) {
+	std::string data;
+	if (!read_file(path, data)) {
 		perror(path.c_str());
 		return false;
 	}
-	std::vector<uint8_t> data;
-	uint8_t buf[65536];
-	for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-		data.insert(data.end(), buf, buf + n);
-	bool ok = !ferror(f);
-	fclose(f);
-	if (!ok) {
-		perror(path.c_str());
-		return false;
-	}
-	LLVMFuzzerTestOneInput(data.data(), data.size());
+	LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(data.data()), data.size());
 	return true;
 }
 
