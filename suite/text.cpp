@@ -175,6 +175,14 @@ std::string base64(const std::string &s)
 	return e;
 }
 
+bool base64_letters(const std::string &s)
+{
+	for (char c : s)
+		if (c != '=' && (!c || !strchr(b64, c)))
+			return false;
+	return !s.empty();
+}
+
 bool unbase64(const std::string &e, std::string &s)
 {
 	if (e.size() % 4)

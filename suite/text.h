@@ -58,5 +58,7 @@ std::vector<std::pair<int, std::string>> meant_lines(const std::string &text);
 // base64.
 std::string base64(const std::string &s);
 bool unbase64(const std::string &e, std::string &s);
+// Whether s, not empty, holds base64's letters and padding alone.
+bool base64_letters(const std::string &s);
 
 #endif

@@ -12,7 +12,6 @@ namespace
 
 const char begin_marker[] = "probes-record-begin ";
 const char end_marker[] = "probes-record-end";
-const char b64_padded[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
 
 // The line with the "- " of a server's log taken off.
 std::string_view entry(std::string_view line)
@@ -184,7 +183,7 @@ bool record_from_log(const std::string &text, std::string &json, std::string &wh
 		std::size_t kernel = kernel_message(line);
 		if (kernel != std::string::npos)
 			line.resize(kernel);
-		if (!line.empty() && line.find_first_not_of(b64_padded) == std::string::npos)
+		if (base64_letters(line))
 			encoded += line;
 	}
 	if (!ended) {
