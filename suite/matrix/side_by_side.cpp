@@ -186,8 +186,9 @@ matrix run_platforms(const std::vector<platform_line> &platforms, int stop_fd)
 	std::vector<std::atomic<bool>> done(platforms.size());
 	std::vector<job> jobs;
 	int turns = 0;
+	const std::string runner = self();
 	for (std::size_t i = 0; i < platforms.size(); i++)
-		jobs.push_back({&platforms[i], self(), dir + "/" + std::to_string(i) + ".json",
+		jobs.push_back({&platforms[i], runner, dir + "/" + std::to_string(i) + ".json",
 		                stop_fd, &heavy, platforms[i].heavy ? turns++ : -1, &m.platforms[i],
 		                &done[i]});
 	// The heavy ones first, so that the slowest start at once.
