@@ -760,11 +760,7 @@ std::string wire_line(const std::string &token, json body)
 void take_result(guest_report &g, const json &j)
 {
 	std::string title, why;
-	auto e = j.find("title_base64");
-	bool named = j.contains("title") ? from(j["title"], title, why)
-	                                 : e != j.end() && e->is_string() &&
-	                                           unbase64(e->get<std::string>(), title);
-	if (!named) {
+	if (!field_from(j, "title", title, why)) {
 		if (g.refused.empty())
 			g.refused = "the guest sent a result with no title";
 		return;
