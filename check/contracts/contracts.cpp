@@ -48,6 +48,14 @@ contract existing_child(const contract &c, const run_result &r)
 	return reapcheck(any + "}", "{int}");
 }
 
+// A split that failed, as the probe tells it.
+std::string split_failed(const run_result &r)
+{
+	if (!check_contract(splitcount(true, false), r).ok)
+		return "";
+	return "the probe could not split: fork failed (" + describe(r) + ")";
+}
+
 }  // namespace
 
 contract ringhand(const char *err1, const char *err2)

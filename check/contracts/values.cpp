@@ -1,5 +1,4 @@
 #include "check/contracts/values.h"
-#include "check/contracts/contracts.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -73,13 +72,6 @@ std::string child_pid(const verdict &v, const run_result &r, std::string &unchec
 		return "";
 	return "the parent printed child pid " + printed->second + ", the child's pid is " +
 	       std::to_string(r.seen.forked);
-}
-
-std::string split_failed(const run_result &r)
-{
-	if (!check_contract(splitcount(true, false), r).ok)
-		return "";
-	return "the probe could not split: fork failed (" + describe(r) + ")";
 }
 
 std::string pipe_pair(const verdict &v, const run_result &r, std::string &unchecked)

@@ -13,9 +13,6 @@
 // The child's pid the parent printed, against the pid of the child seen.
 std::string child_pid(const verdict &v, const run_result &r, std::string &unchecked);
 
-// A split that failed, as the probe tells it.
-std::string split_failed(const run_result &r);
-
 // The descriptors the probe printed, against its pipes as it ends (it
 // never closes them): fd[0] the read end, fd[1] the write end of one pipe.
 std::string pipe_pair(const verdict &v, const run_result &r, std::string &unchecked);
