@@ -76,11 +76,10 @@ int write_reports(const record &r, const options &o, int junit, int json)
 	written &= write_output(json, o.json, [&](FILE *f) { fputs(json_record(r).c_str(), f); });
 	if (!written)
 		status = status_output;
-	bool colour = isatty(1) && !getenv("NO_COLOR");
 	if (o.tap)
 		report_tap(r);
 	else
-		report(r, o.quiet, colour);
+		report(r, o.quiet, in_colour());
 	return status;
 }
 

@@ -13,8 +13,6 @@
 #include "suite/run/signals.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <unistd.h>
 
 int run_matrix(options &o)
 {
@@ -43,6 +41,6 @@ int run_matrix(options &o)
 	if (o.tap)
 		report_tap(flat);
 	else
-		report_matrix(m, o.quiet, isatty(1) && !getenv("NO_COLOR"));
+		report_matrix(m, o.quiet, in_colour());
 	return status;
 }

@@ -6,6 +6,7 @@
 #include "suite/report/terminal.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -42,4 +43,9 @@ bool write_output(int fd, const std::string &path, const std::function<void(FILE
 	if (e)
 		fprintf(stderr, "probesuite: cannot write %s: %s\n", path.c_str(), strerror(e));
 	return e == 0;
+}
+
+bool in_colour()
+{
+	return isatty(1) && !getenv("NO_COLOR");
 }
