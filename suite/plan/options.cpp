@@ -224,7 +224,9 @@ bool scale(const std::string &value, double &x, std::string &why)
 	x = strtod(value.c_str(), &end);
 	if (!value.empty() && !*end && x >= least_scale && x <= most_scale)
 		return true;
-	why = "--time-scale needs a number from 0.01 to 1000, not '" + cut(value) + "'";
+	char range[64];
+	snprintf(range, sizeof range, "from %g to %g", least_scale, most_scale);
+	why = std::string("--time-scale needs a number ") + range + ", not '" + cut(value) + "'";
 	return false;
 }
 
