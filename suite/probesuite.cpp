@@ -103,7 +103,8 @@ int main(int argc, char **argv)
 		list(plan, o);
 		return finish(0, st.stdout_closed);
 	}
-	check_away_usage(plan, o);
+	if (!check_away_usage(plan, o, why))
+		bad_usage(why);
 	int junit = open_output(o.junit), json = open_output(o.json);
 	if (guest >= 0 || o.raw) {  // a guest's results go out on its line, or stdout
 		if (guest < 0)

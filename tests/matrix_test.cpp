@@ -232,6 +232,8 @@ TEST(MatrixUsage, EachMistakeIsNamedWithItsFileAndLine)
 	         "platforms:1: cannot read the expectations file " + dir + "/missing"},
 	        {"a\t--kernel /nonexistent/vmlinuz-*\n",
 	         "platforms:1: no kernel image matches /nonexistent/vmlinuz-*"},
+	        {"a\t-j 2\nb\t--kernel /etc/hostname --dir /nothing\n",
+	         "platforms:2: /nothing/probesuite cannot go into the guest: cannot read it"},
 	        {"# nothing\n", "names no platform"},
 	};
 	std::ofstream(json) << "old json";

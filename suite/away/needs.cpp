@@ -2,26 +2,31 @@
 #include "suite/record/elf.h"
 #include "suite/text.h"
 
-void need_static(const std::vector<scenario> &plan, const options &o, const char *where,
-                 const char *option)
+namespace
+{
+
+bool need_static(const std::vector<scenario> &plan, const options &o, const char *where,
+                 const char *option, std::string &why)
 {
 	std::vector<std::string> programs{o.dir + "/probesuite"};
 	for (const scenario &s : plan)
 		programs.push_back(o.dir + "/" + s.probe);
-	std::string why;
 	for (const std::string &p : programs)
-		if (!is_static(p, why))
-			bad_usage(p + " cannot go " + where + ": " +
-			          (why + "; " + option +
-			           " needs the folder of a static build (see --dir)"));
+		if (!is_static(p, why)) {
+			why = p + " cannot go " + where + ": " + why + "; " + option +
+			      " needs the folder of a static build (see --dir)";
+			return false;
+		}
+	return true;
 }
 
-void check_away_usage(const std::vector<scenario> &plan, const options &o)
+}  // namespace
+
+bool check_away_usage(const std::vector<scenario> &plan, const options &o, std::string &why)
 {
-	if (!o.kernel.empty())
-		need_static(plan, o, "into the guest", "--kernel");
-	if (!o.ssh.empty())
-		need_static(plan, o, "to another machine", "--ssh");
+	if (!o.kernel.empty() && !need_static(plan, o, "into the guest", "--kernel", why))
+		return false;
+	return o.ssh.empty() || need_static(plan, o, "to another machine", "--ssh", why);
 }
 
 std::vector<std::string> limit_options(const options &o)

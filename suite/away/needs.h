@@ -9,15 +9,11 @@
 #include <string>
 #include <vector>
 
-// A usage error unless the runner and the probes of the plan in o.dir are
-// static programs, as a guest or another machine needs: "the runner
-// cannot go <where>: ...; <option> needs ...".
-void need_static(const std::vector<scenario> &plan, const options &o, const char *where,
-                 const char *option);
-
-// Usage errors of --kernel and --ssh, found before anything runs or is
-// written.
-void check_away_usage(const std::vector<scenario> &plan, const options &o);
+// The usage error of --kernel and --ssh, found before anything runs or is
+// written: the runner and the probes of the plan in o.dir must be static
+// programs, as a guest or another machine needs ("DIR/PROBE cannot go
+// <where>: ...; <option> needs ..."). False with why.
+bool check_away_usage(const std::vector<scenario> &plan, const options &o, std::string &why);
 
 // The options that give a runner elsewhere this one's limits: -j and
 // --time-scale.

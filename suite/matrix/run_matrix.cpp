@@ -22,11 +22,9 @@ int run_matrix(options &o)
 	if (!o.platforms.empty() ? !read_platforms(o.platforms, platforms, why)
 	                         : !compared(o.compare, m, why))
 		bad_usage(why);
-	for (const platform_line &p : platforms) {
-		usage_at(o.platforms + ":" + std::to_string(p.line) + ": ");
-		check_away_usage(p.plan, p.o);
-	}
-	usage_at("");
+	for (const platform_line &p : platforms)
+		if (!check_away_usage(p.plan, p.o, why))
+			bad_usage(o.platforms + ":" + std::to_string(p.line) + ": " + why);
 	int junit = open_output(o.junit), json = open_output(o.json), html = open_output(o.html);
 	if (!platforms.empty())
 		m = run_platforms(platforms, stop_fd());

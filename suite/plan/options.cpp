@@ -137,10 +137,6 @@ const struct option longs[] = {
         {nullptr, 0, nullptr, 0},
 };
 
-// What each usage error begins with: "FILE:LINE: " while a platforms
-// file's platforms are checked.
-std::string usage_where;
-
 // The option's name as the usage text gives it: "--tap", "-q".
 std::string option_name(int c)
 {
@@ -454,8 +450,7 @@ std::string find_program(const std::string &program)
 // are shown escaped, as in every report.
 [[noreturn]] void bad_usage(const std::string &why)
 {
-	fprintf(stderr, "probesuite: %s%s\nTry 'probesuite --help'.\n",
-	        escaped(usage_where).c_str(), escaped(why).c_str());
+	fprintf(stderr, "probesuite: %s\nTry 'probesuite --help'.\n", escaped(why).c_str());
 	exit(2);
 }
 
@@ -487,11 +482,6 @@ bool parse(int argc, char **argv, options &o, parse_mode mode, std::string &why)
 	if (why.empty() && (!o.kernel.empty() || !o.ssh.empty()))
 		why = from_environment(o);
 	return why.empty();
-}
-
-void usage_at(const std::string &where)
-{
-	usage_where = where;
 }
 
 bool parse_platform(const std::vector<std::string> &words, options &o, std::string &why)

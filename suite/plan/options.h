@@ -46,11 +46,8 @@ enum parse_mode { from_command_line, from_platform_line };
 bool parse(int argc, char **argv, options &o, parse_mode mode, std::string &why);
 // The same for the words of one platform of a platforms file.
 bool parse_platform(const std::vector<std::string> &words, options &o, std::string &why);
-// Says why, after what usage_at gave, and exits with status 2.
+// Says why and exits with status 2.
 [[noreturn]] void bad_usage(const std::string &why);
-// What every usage error begins with from now on: "FILE:LINE: " while a
-// platforms file's platforms are checked, else nothing.
-void usage_at(const std::string &where);
 // Splits a command line at blanks; '...' and "..." group, a backslash
 // takes the next character as it is. False on an unclosed quote.
 bool split(const std::string &line, std::vector<std::string> &words);
