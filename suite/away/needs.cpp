@@ -5,6 +5,13 @@
 namespace
 {
 
+std::string cannot_go(const std::string &program, const char *where, const char *option,
+                      const std::string &why)
+{
+	return program + " cannot go " + where + ": " + why + "; " + option +
+	       " needs the folder of a static build (see --dir)";
+}
+
 bool need_static(const std::vector<scenario> &plan, const options &o, const char *where,
                  const char *option, std::string &why)
 {
@@ -13,8 +20,7 @@ bool need_static(const std::vector<scenario> &plan, const options &o, const char
 		programs.push_back(o.dir + "/" + s.probe);
 	for (const std::string &p : programs)
 		if (!is_static(p, why)) {
-			why = p + " cannot go " + where + ": " + why + "; " + option +
-			      " needs the folder of a static build (see --dir)";
+			why = cannot_go(p, where, option, why);
 			return false;
 		}
 	return true;
